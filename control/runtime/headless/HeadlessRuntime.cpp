@@ -74,7 +74,8 @@ public:
             if (d > virtualNow_) virtualNow_ = d;
             RunDue();
         }
-        virtualNow_ = target;
+        // A modal box further down may have advanced the clock past target: time never runs back.
+        if (virtualNow_ < target) virtualNow_ = target;
     }
 
     void RunDue() override {
