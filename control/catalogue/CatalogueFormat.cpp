@@ -60,6 +60,24 @@ bool CheckPassword(const Verifier& v, std::string_view password) {
     return CRYPTO_memcmp(d.data(), v.digest.data(), DigestSize) == 0;
 }
 
+std::string VerificationKey(const Verifier& v, std::string_view password) {
+    std::string input;
+    const std::string iterations = std::to_string(v.iterations);
+    // Lengths first, so that no two different inputs run together into the same bytes.
+    for (std::size_t n : {iterations.size(), v.salt.size(), v.digest.size(), password.size()})
+        input += std::to_string(n) + ":";
+    input += iterations;
+    input.append(v.salt.begin(), v.salt.end());
+    input.append(v.digest.begin(), v.digest.end());
+    input += password;
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(input.data(), input.size(), out, &size, EVP_sha256(), nullptr) != 1)
+        throw std::runtime_error("digest failed");
+    OPENSSL_cleanse(input.data(), input.size());
+    return std::string(reinterpret_cast<const char*>(out), size);
+}
+
 std::optional<std::string> KeyText(const Variant& value) {
     if (value.isNull() || value.isEmpty()) return std::nullopt;
     return FoldCase(CStr(value));

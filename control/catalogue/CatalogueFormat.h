@@ -52,6 +52,8 @@ struct Verifier {
 
 Verifier MakeVerifier(std::string_view password, int iterations);  // fresh random salt
 bool CheckPassword(const Verifier& v, std::string_view password);  // constant-time comparison
+// A digest of verifier and password together: what a reader remembers of a successful check.
+std::string VerificationKey(const Verifier& v, std::string_view password);
 
 // The text a where comparison sees for a stored value, folded; none for Null.
 std::optional<std::string> KeyText(const Variant& value);

@@ -4,10 +4,16 @@
 //
 // Errors (RuntimeError): 3021 no current record; 3420 any call on a closed object (a second Close
 // included); 3265 no such field; 3024 file not found; 3031 wrong or missing password; 3045 file held
-// by another process; 3343 not a catalogue; 3078 no such table; 3131 query not understood.
+// by another process; 3051 file cannot be opened; 3343 not a catalogue (or damaged); 3078 no such
+// table; 3131 query not understood; 3061 a where clause naming a field the table lacks.
 //
 // Object references follow the control's fields: shared_ptr, released when replaced. Closing a
-// database closes its recordsets.
+// database closes its recordsets. Releasing a database without closing it drops its file and its
+// exclusive hold, but recordsets already opened keep their rows (they are read at open) until closed.
+//
+// Exclusive open: one advisory lock (flock) per file per process, shared by that process's open
+// databases on the file and dropped with the last; another process's open fails with 3045. Opens
+// that are not exclusive take the lock shared. Nothing ever writes the file.
 #pragma once
 
 #include <calmora/Error.h>
@@ -16,6 +22,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace calmora::dao {
 
@@ -32,6 +39,7 @@ public:
     bool Eof() const;   // true past the last row (at once for an empty set)
     Variant Fields(std::string_view name) const;  // Fields(name).Value; 3021 with no current row, 3265
     void Close();
+    std::vector<std::string> FieldNames() const;  // the Fields collection's names, in table order
 
 private:
     std::unique_ptr<Impl> impl_;
@@ -49,6 +57,11 @@ public:
     // first row.
     std::shared_ptr<Recordset> OpenRecordset(std::string_view sql);
     void Close();
+
+    // For the catalogue tool: every table in stored order, and a table opened by its name (any
+    // letter case; no query, so names the query forms cannot spell are reachable too). 3078.
+    std::vector<std::string> TableNames();
+    std::shared_ptr<Recordset> OpenTable(std::string_view tableName);
 
 private:
     std::unique_ptr<Impl> impl_;

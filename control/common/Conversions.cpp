@@ -3,11 +3,15 @@
 #include "ErrorNumbers.h"
 #include "Text.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <type_traits>
+
+#include <locale.h>
+#include <stdlib.h>
 
 namespace calmora {
 namespace {
@@ -20,14 +24,27 @@ std::string_view TrimView(std::string_view s) {
     return s;
 }
 
+// Both directions ignore the process locale: a host may set one (Qt sets the environment's), and a
+// decimal comma would turn "2.5" into 2 and 2.5 into "2,5".
+locale_t CLocale() {
+    static const locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return loc;
+}
+
 std::string FormatDouble(double d) {
     if (d == 0) return "0";
+    // As printf's "%.15G" in the C locale: 15 significant digits, exponent of at least two digits.
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%.15G", d);
-    std::string s = buf;
-    // "1E+20" stays; "1.5E-005" style exponents do not occur with printf, which writes at least two digits.
+    const auto result = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 15);
+    std::string s(buf, result.ptr);
+    for (char& c : s)
+        if (c == 'e') c = 'E';
     return s;
 }
+
+enum class Parsed { NotANumber, Number, TooLarge };
+
+Parsed ParseNumberText(std::string_view text, double& out);
 
 // The number a value stands for, for the numeric conversions.
 double ToNumber(const Variant& v) {
@@ -41,7 +58,9 @@ double ToNumber(const Variant& v) {
             else if constexpr (std::is_same_v<T, double>) return x;
             else {
                 double d = 0;
-                if (!ParseNumber(x, d)) err::Raise(err::TypeMismatch);
+                const Parsed p = ParseNumberText(x, d);
+                if (p == Parsed::TooLarge) err::Raise(err::Overflow);  // a number, but beyond a double
+                if (p != Parsed::Number) err::Raise(err::TypeMismatch);
                 return d;
             }
         },
@@ -54,11 +73,9 @@ double RoundHalfEven(double d) {
     return r;
 }
 
-}  // namespace
-
-bool ParseNumber(std::string_view text, double& out) {
+Parsed ParseNumberText(std::string_view text, double& out) {
     std::string_view s = TrimView(text);
-    if (s.empty()) return false;
+    if (s.empty()) return Parsed::NotANumber;
     if (s.size() > 2 && s[0] == '&' && (s[1] == 'H' || s[1] == 'h' || s[1] == 'O' || s[1] == 'o')) {
         const int base = (s[1] == 'H' || s[1] == 'h') ? 16 : 8;
         std::uint64_t value = 0;
@@ -67,11 +84,12 @@ bool ParseNumber(std::string_view text, double& out) {
                         : (c >= 'a' && c <= 'f') ? c - 'a' + 10
                         : (c >= 'A' && c <= 'F') ? c - 'A' + 10
                                                  : 99;
-            if (digit >= base || value > (std::numeric_limits<std::uint64_t>::max() >> 4)) return false;
+            if (digit >= base) return Parsed::NotANumber;
+            if (value > (std::numeric_limits<std::uint64_t>::max() >> 4)) return Parsed::TooLarge;
             value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
         }
         out = static_cast<double>(value);
-        return true;
+        return Parsed::Number;
     }
     // sign, digits, optional fraction, optional exponent (E or D)
     std::string norm;
@@ -83,22 +101,27 @@ bool ParseNumber(std::string_view text, double& out) {
         norm += s[i++];
         while (i < s.size() && s[i] >= '0' && s[i] <= '9') norm += s[i++], ++digits;
     }
-    if (digits == 0) return false;
+    if (digits == 0) return Parsed::NotANumber;
     if (i < s.size() && (s[i] == 'E' || s[i] == 'e' || s[i] == 'D' || s[i] == 'd')) {
         norm += 'e';
         ++i;
         if (i < s.size() && (s[i] == '+' || s[i] == '-')) norm += s[i++];
         std::size_t expDigits = 0;
         while (i < s.size() && s[i] >= '0' && s[i] <= '9') norm += s[i++], ++expDigits;
-        if (expDigits == 0) return false;
+        if (expDigits == 0) return Parsed::NotANumber;
     }
-    if (i != s.size()) return false;
+    if (i != s.size()) return Parsed::NotANumber;
     char* end = nullptr;
-    double d = std::strtod(norm.c_str(), &end);
-    if (end != norm.c_str() + norm.size() || !std::isfinite(d)) return false;
+    double d = strtod_l(norm.c_str(), &end, CLocale());
+    if (end != norm.c_str() + norm.size()) return Parsed::NotANumber;
+    if (!std::isfinite(d)) return Parsed::TooLarge;
     out = d;
-    return true;
+    return Parsed::Number;
 }
+
+}  // namespace
+
+bool ParseNumber(std::string_view text, double& out) { return ParseNumberText(text, out) == Parsed::Number; }
 
 std::string CStr(const Variant& v) {
     return std::visit(
