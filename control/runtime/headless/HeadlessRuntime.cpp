@@ -81,9 +81,14 @@ public:
     void RunDue() override {
         for (auto& poll : sources_) poll();
         const std::int64_t now = nowMs();
-        while (!events_.empty() && events_.begin()->first.first <= now) {
-            auto fn = std::move(events_.begin()->second);
-            events_.erase(events_.begin());
+        // Only what was pending when the pass began: an event queued by one of them waits its turn.
+        const std::uint64_t pending = seq_;
+        for (;;) {
+            auto it = events_.begin();
+            while (it != events_.end() && it->first.first <= now && it->first.second >= pending) ++it;
+            if (it == events_.end() || it->first.first > now) break;
+            auto fn = std::move(it->second);
+            events_.erase(it);
             try {
                 fn();
             } catch (const std::exception& e) {
