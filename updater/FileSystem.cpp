@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <random>
 #include <ostream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,7 +88,7 @@ std::string NameOf(const std::string& path)
 }
 
 std::string TempPrefix(const std::string& name) { return "." + name + ".clmupdate-"; }
-constexpr std::size_t kTempSuffixLength = 6;  // the XXXXXX of mkostemp
+constexpr std::size_t kTempSuffixLength = 6;
 
 // The file a chain of symbolic links at `path` ends in (which need not exist yet).
 std::string FollowLinks(const std::string& path)
@@ -126,11 +127,26 @@ void RemoveLeftovers(const std::string& folder, const std::string& name)
     }
 }
 
-mode_t NewFileMode()
+// Creates a new temporary file for `name` in `folder`; its path goes to `path`. `mode` is passed to
+// open, so the umask applies as it would to any new file. Returns -1 and the errno value in `error`
+// on failure.
+int CreateTemp(const std::string& folder, const std::string& name, mode_t mode, std::string& path, int& error)
 {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+    static constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device entropy;
+    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path = folder + "/" + TempPrefix(name);
+        for (std::size_t i = 0; i < kTempSuffixLength; ++i) {
+            path += alphabet[pick(entropy)];
+        }
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        error = fd < 0 ? errno : 0;
+        if (fd >= 0 || error != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
 }
 
 // Makes the rename itself durable.
@@ -205,10 +221,11 @@ void FileSystem::ReplaceFile(const std::string& source, const std::string& targe
         RemoveLeftovers(folder, name);
     }
 
-    std::string tempPath = folder + "/" + TempPrefix(name) + std::string(kTempSuffixLength, 'X');
-    const int fd = folderWritable ? ::mkostemp(tempPath.data(), O_CLOEXEC) : -1;
+    // Private until complete; a new file gets the usual mode for new files.
+    std::string tempPath;
+    int createError = EACCES;
+    const int fd = folderWritable ? CreateTemp(folder, name, exists ? 0600 : 0666, tempPath, createError) : -1;
     if (fd < 0) {
-        const int createError = folderWritable ? errno : EACCES;
         const bool targetWritable = exists && ::access(real.c_str(), W_OK) == 0 &&
                                     (!faults_.strictPermissions || ModeAllowsWrite(real));
         if ((createError == EACCES || createError == EPERM) && targetWritable) {
@@ -226,9 +243,10 @@ void FileSystem::ReplaceFile(const std::string& source, const std::string& targe
         if (::fchown(temp.fd(), old.st_uid, old.st_gid) != 0) {
             // Only the superuser may give a file away; the copy then belongs to whoever runs the update.
         }
-    }
-    if (::fchmod(temp.fd(), exists ? (old.st_mode & 07777) : NewFileMode()) != 0) {
-        RaiseSystemError(errno, target);
+        // After the owner: a change of owner clears the set-user-ID and set-group-ID bits.
+        if (::fchmod(temp.fd(), old.st_mode & 07777) != 0) {
+            RaiseSystemError(errno, target);
+        }
     }
     if (::fsync(temp.fd()) != 0) {
         RaiseSystemError(errno, target);

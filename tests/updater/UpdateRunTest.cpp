@@ -286,6 +286,16 @@ TEST_F(UpdateRunTest, SymbolicLinkIsFollowed)
     EXPECT_TRUE(TempFilesIn(lib).empty());
 }
 
+TEST_F(UpdateRunTest, RunFromTheInstallationFolderItselfKeepsTheFiles)
+{
+    WriteFile(install + "/mt.mp2", kSound);
+    medium = install;
+    ASSERT_EQ(Run(), Outcome::Updated);
+    EXPECT_TRUE(test::SameBytes(ReadFile(install + "/mt.mp2"), kSound));
+    EXPECT_TRUE(test::SameBytes(ReadFile(install + "/sync.ocx"), kOldLibrary));
+    EXPECT_EQ(ReadFile(install + "/st5unst.log"), kOldLog + LogRecord(install));
+}
+
 // Strict permissions make a read-only folder refuse writes even to the superuser, as it would to anyone.
 class ReadOnlyInstallationTest : public UpdateRunTest {
 protected:
