@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <new>
 
 namespace calmora::media {
 namespace {
@@ -152,6 +153,10 @@ Command ParseOpen(std::string_view rest) {
     return c;
 }
 
+std::string UnknownAliasText(std::string_view alias) {
+    return "No media device is open under the alias " + Quote(alias) + ".";
+}
+
 const char* ModeWord(Mode m) {
     switch (m) {
         case Mode::Playing: return "playing";
@@ -237,11 +242,6 @@ bool Interpreter::IsOpen(std::string_view alias) const {
     return std::any_of(devices_.begin(), devices_.end(), [&](const Slot& s) { return Is(alias, s.key); });
 }
 
-Interpreter::Slot& Interpreter::Get(std::string_view alias) {
-    if (Slot* s = Find(alias)) return *s;
-    Fail(mcierr::UnknownAlias, "No media device is open under the alias " + Quote(alias) + ".");
-}
-
 void Interpreter::Open(const Command& c) {
     auto inUse = [&] {
         Fail(mcierr::AliasInUse, "The alias " + Quote(c.alias) + " is already in use by an open media device.");
@@ -262,43 +262,67 @@ void Interpreter::Open(const Command& c) {
 }
 
 Verb Interpreter::Run(std::string_view text, Reply& reply) {
+    Verb verb = Verb::CloseAll;
+    std::string reason;
+    if (const int error = TryRun(text, reply, &verb, &reason); error != 0) throw MediaError(error, std::move(reason));
+    return verb;
+}
+
+int Interpreter::TryRun(std::string_view text, Reply& reply, Verb* verb, std::string* reason) {
     reply.Clear();
-    const Command c = ParseCommand(text);
-    switch (c.verb) {
-        case Verb::Open:
+    try {
+        const Command c = ParseCommand(text);
+        if (verb) *verb = c.verb;
+        if (c.verb == Verb::Open) {
             Open(c);
-            break;
-        case Verb::Set:
-            Get(c.alias).format = c.format;
-            break;
-        case Verb::Play:
-            Get(c.alias).device->Play();
-            break;
-        case Verb::Pause:
-            Get(c.alias).device->Pause();
-            break;
-        case Verb::Close: {
-            Slot* s = &Get(c.alias);
-            std::unique_ptr<Device> closing = std::move(s->device);
-            devices_.erase(devices_.begin() + (s - devices_.data()));
-            break;  // the device closes here, after the table no longer names it
+            return 0;
         }
-        case Verb::CloseAll: {
+        if (c.verb == Verb::CloseAll) {
             std::vector<Slot> closing;
             closing.swap(devices_);
-            break;
+            return 0;  // the devices close here, after the table no longer names them
         }
-        case Verb::Status: {
-            Slot& s = Get(c.alias);
-            if (c.item == StatusItem::Mode) {
-                reply.Set(ModeWord(s.device->GetMode()));
-            } else {
-                reply.SetNumber(s.format == TimeFormat::Frames ? s.device->PositionFrames() : s.device->PositionMs());
+        Slot* s = Find(c.alias);
+        if (!s) {
+            if (reason) *reason = UnknownAliasText(c.alias);
+            return mcierr::UnknownAlias;
+        }
+        switch (c.verb) {
+            case Verb::Set:
+                s->format = c.format;
+                break;
+            case Verb::Play:
+                s->device->Play();
+                break;
+            case Verb::Pause:
+                s->device->Pause();
+                break;
+            case Verb::Close: {
+                std::unique_ptr<Device> closing = std::move(s->device);
+                devices_.erase(devices_.begin() + (s - devices_.data()));
+                break;  // the device closes here, after the table no longer names it
             }
-            break;
+            case Verb::Status:
+                if (c.item == StatusItem::Mode) {
+                    reply.Set(ModeWord(s->device->GetMode()));
+                } else {
+                    reply.SetNumber(s->format == TimeFormat::Frames ? s->device->PositionFrames() : s->device->PositionMs());
+                }
+                break;
+            case Verb::Open:
+            case Verb::CloseAll:
+                break;
         }
+        return 0;
+    } catch (const RuntimeError& e) {
+        if (reason) *reason = e.description();
+        return e.number() != 0 ? e.number() : mcierr::DeviceFailure;
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        if (reason) *reason = std::string("The media engine failed: ") + e.what();
+        return mcierr::DeviceFailure;
     }
-    return c.verb;
 }
 
 }  // namespace calmora::media

@@ -84,6 +84,10 @@ public:
     // have none). Throws MediaError; on failure the devices are as they were (a failed open adds
     // nothing).
     Verb Run(std::string_view text, Reply& reply);
+    // The same without throwing MediaError: returns 0 or the error number, sets *verb when the text
+    // parsed and *reason on failure. Without a reason to fill, the commonest failure (no device under
+    // the alias: a timer querying a sound that could not be opened, every tick) builds no message.
+    int TryRun(std::string_view text, Reply& reply, Verb* verb = nullptr, std::string* reason = nullptr);
 
     std::size_t OpenCount() const { return devices_.size(); }
     bool IsOpen(std::string_view alias) const;
@@ -95,7 +99,6 @@ private:
         TimeFormat format = TimeFormat::Milliseconds;
     };
     Slot* Find(std::string_view alias);
-    Slot& Get(std::string_view alias);
     void Open(const Command& c);
 
     Engine& engine_;

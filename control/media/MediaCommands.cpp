@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 #include <set>
 
 namespace calmora::media {
@@ -54,18 +55,24 @@ struct MediaCommands::Impl {
         return *interpreter;
     }
 
-    // Runs a command; returns 0 or the error number, with the reason.
+    // Runs a command; returns 0 or the error number, with the reason when asked for.
     int Run(std::string_view command, Reply& reply, std::string* reason) {
+        Interpreter* interpreter = nullptr;
         try {
-            if (Bind().Run(command, reply) == Verb::CloseAll) reported.clear();
-            return 0;
+            interpreter = &Bind();
         } catch (const RuntimeError& e) {
             if (reason) *reason = e.description();
             return e.number() != 0 ? e.number() : mcierr::DeviceFailure;
+        } catch (const std::bad_alloc&) {
+            throw;
         } catch (const std::exception& e) {
-            if (reason) *reason = e.what();
+            if (reason) *reason = std::string("The media engine could not be started: ") + e.what();
             return mcierr::DeviceFailure;
         }
+        Verb verb = Verb::Open;
+        const int error = interpreter->TryRun(command, reply, &verb, reason);
+        if (error == 0 && verb == Verb::CloseAll) reported.clear();
+        return error;
     }
 
     void Report(std::string_view command, const std::string& reason) {
