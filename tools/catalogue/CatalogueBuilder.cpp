@@ -1,4 +1,5 @@
 #include "CatalogueBuilder.h"
+#include "CatalogueNames.h"
 
 #include "catalogue/CatalogueFormat.h"
 #include "common/Conversions.h"
@@ -118,19 +119,11 @@ private:
     std::map<std::string, std::size_t> byFold_;
 };
 
-// The AsanaID as the control turns it into a table name: number to text, blanks trimmed.
 std::string IdText(const Variant& id, const std::string& where) {
     if (id.isNull()) Fail(where, "\"AsanaID\" is null, so no cue or photo table can be named after it");
-    try {
-        return Trim(CStr(Str(id)));
-    } catch (const RuntimeError&) {
-        Fail(where, "\"AsanaID\" " + Quote(CStr(id)) + " is not a number, so no cue or photo table can be named after it");
-    }
+    if (const auto text = names::IdText(id)) return *text;
+    Fail(where, "\"AsanaID\" " + Quote(CStr(id)) + " is not a number, so no cue or photo table can be named after it");
 }
-
-const std::vector<std::string> AsanaFields{"name", "AsanaID", "Disp_Type", "VideoName"};
-const std::vector<std::string> CueFields{"Filename", "Action", "StartPos", "EndPos", "Filelen"};
-const std::vector<std::string> PhotoFields{"Mp2name", "ImageName"};
 
 class TableList {
 public:
@@ -178,7 +171,7 @@ std::vector<TableData> ReadManifest(std::string_view manifestJson) {
     if (doc.contains("asanas")) {
         const Json& asanas = doc["asanas"];
         if (!asanas.is_array()) Fail("asanas", "must be a JSON array, not " + std::string(asanas.type_name()));
-        TableMaker asanaTable("Asanas", AsanaFields, {"cues", "photos"});
+        TableMaker asanaTable(names::AsanaTable, names::AsanaFields, {"cues", "photos"});
         std::vector<TableData> perAsana;
         for (std::size_t i = 0; i < asanas.size(); ++i) {
             const std::string where = "asanas[" + std::to_string(i) + "]";
@@ -187,8 +180,8 @@ std::vector<TableData> ReadManifest(std::string_view manifestJson) {
             const bool cues = a.contains("cues"), photos = a.contains("photos");
             if (!cues && !photos) continue;
             const std::string id = IdText(a.contains("AsanaID") ? ToValue(a["AsanaID"], where) : Variant(Null{}), where);
-            if (cues) perAsana.push_back(MakeRowTable("Audio_Asana" + id, CueFields, a["cues"], where + ".cues"));
-            if (photos) perAsana.push_back(MakeRowTable("Photo_Asana" + id, PhotoFields, a["photos"], where + ".photos"));
+            if (cues) perAsana.push_back(MakeRowTable(names::CueTablePrefix + id, names::CueFields, a["cues"], where + ".cues"));
+            if (photos) perAsana.push_back(MakeRowTable(names::PhotoTablePrefix + id, names::PhotoFields, a["photos"], where + ".photos"));
         }
         out.Add(asanaTable.Take(), "asanas");
         for (auto& t : perAsana) {
@@ -244,6 +237,8 @@ void Exec(sqlite3* db, const char* sql) {
 
 void WriteCatalogue(const std::vector<TableData>& tables, const std::string& outPath, const std::string& password) {
     if (password.empty()) throw std::runtime_error("the password must not be empty");
+    if (password.find(';') != std::string::npos)
+        throw std::runtime_error("the password must not contain \";\" (it would end the PWD part of a connect string)");
     TempFile temp(outPath);
     {
         sqlite3* raw = nullptr;
