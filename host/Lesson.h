@@ -22,7 +22,7 @@ public:
     // Queues a host event at a time of the runtime's clock.
     using Poster = std::function<void(std::int64_t atMs, std::function<void()>)>;
 
-    Lesson(const HostOptions& options, Forms& runtime, Trace& trace, Poster post);
+    Lesson(const HostOptions& options, Forms& runtime, host::Trace& trace, Poster post);
     ~Lesson() override;
 
     // Loads the control, sets Resourcedir, starts the first asana, schedules the script.
