@@ -1,5 +1,12 @@
 // The picture box of the Qt runtime: a native child window (its X11 id is what the video engine
 // draws into) that shows a picture unscaled at its top-left corner over the window background colour.
+//
+// A video belongs in a child X window that the engine creates inside this one and destroys when the
+// video closes: X never lets Qt's painting of the box cover a child, so a frame held at a cue stays
+// on screen through repaints and resizes, and the box's picture shows again once the child is gone.
+// Drawing straight into this window works while frames keep coming, but any repaint of the box
+// (a resize of the host window, a new picture) covers a held frame, and the sink leaves it black
+// when it stops.
 #pragma once
 
 #include <QImage>
