@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -57,12 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } catch (const MediaError& e) {
             if (e.description().empty()) __builtin_trap();
         }
-        try {
-            Reply reply;
-            interpreter.Run(text, reply);
-            if (reply.view().size() > 20) __builtin_trap();
-        } catch (const MediaError&) {
-        }
+        Reply reply;
+        std::string reason;
+        const int error = interpreter.TryRun(text, reply, nullptr, &reason);
+        if ((error != 0) == reason.empty() || reply.view().size() > 20) __builtin_trap();
         start = end + 1;
     }
     return 0;
