@@ -203,7 +203,7 @@ TEST_F(ProgramTest, ShowsAMessageBoxOnADisplay)
         number += c;
     }
     ::close(displayPipe[0]);
-    ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+    ASSERT_FALSE(number.empty()) << "Xvfb did not start: " << ReadFile(root.path() + "/xvfb.err");
     const std::string display = ":" + number;
 
     WriteFile(profile, "[VURIRUV]\n");
@@ -215,7 +215,8 @@ TEST_F(ProgramTest, ShowsAMessageBoxOnADisplay)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         windows = RunProcess(xwininfo, {"-display", display, "-root", "-tree"}, {}, "").out;
     }
-    EXPECT_NE(windows.find("\"Calmora\""), std::string::npos) << windows;
+    EXPECT_NE(windows.find("\"Calmora\""), std::string::npos)
+        << windows << "\nCLMUpdate said: " << ReadFile(root.path() + "/updater.err");
     EXPECT_EQ(windows.find("\"Form1\""), std::string::npos) << "the form is never shown";
     EXPECT_FALSE(updater.Exited());
     EXPECT_EQ(ReadFile(root.path() + "/updater.out"), "");  // not on the console as well
