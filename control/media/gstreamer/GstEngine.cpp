@@ -67,12 +67,25 @@ struct GFreeDeleter {
 };
 using GCharPtr = std::unique_ptr<gchar, GFreeDeleter>;
 
+std::string_view KlassOf(GstElement* element) {
+    GstElementFactory* factory = element ? gst_element_get_factory(element) : nullptr;
+    const gchar* klass = factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
+    return klass ? klass : "";
+}
+
+// A parser or decoder of the video stream: when one of these fails, the video cannot be decoded.
+bool IsVideoCodecElement(GstElement* element) {
+    std::string_view klass = KlassOf(element);
+    return klass.find("Video") != std::string_view::npos &&
+           (klass.find("Decoder") != std::string_view::npos || klass.find("Parser") != std::string_view::npos);
+}
+
 // An error or warning taken out of a bus message.
 struct BusError {
     GQuark domain = 0;
     int code = 0;
     std::string text;
-    GstElement* source = nullptr;  // borrowed; the element lives as long as the pipeline
+    bool fromVideoCodec = false;  // posted by the video stream's parser or decoder
 };
 
 BusError ParseError(GstMessage* message) {
@@ -89,7 +102,7 @@ BusError ParseError(GstMessage* message) {
         g_error_free(error);
     }
     if (GST_IS_ELEMENT(GST_MESSAGE_SRC(message)))
-        result.source = GST_ELEMENT(GST_MESSAGE_SRC(message));
+        result.fromVideoCodec = IsVideoCodecElement(GST_ELEMENT(GST_MESSAGE_SRC(message)));
     return result;
 }
 
@@ -203,19 +216,6 @@ ElementPtr MakeWindowSink(std::int64_t window) {
     return sink;
 }
 
-std::string_view KlassOf(GstElement* element) {
-    GstElementFactory* factory = element ? gst_element_get_factory(element) : nullptr;
-    const gchar* klass = factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
-    return klass ? klass : "";
-}
-
-// A parser or decoder of the video stream: when one of these fails, the video cannot be decoded.
-bool IsVideoCodecElement(GstElement* element) {
-    std::string_view klass = KlassOf(element);
-    return klass.find("Video") != std::string_view::npos &&
-           (klass.find("Decoder") != std::string_view::npos || klass.find("Parser") != std::string_view::npos);
-}
-
 // Keeps only what devices read from the bus; the rest (state changes, tags, QoS, stream status)
 // would pile up between two polls. A dropped message is the handler's to free.
 GstBusSyncReply KeepWhatDevicesRead(GstBus*, GstMessage* message, gpointer) {
@@ -247,7 +247,8 @@ struct Pipeline {
 };
 
 // Idle headless pipelines for the next opens. playbin builds its lists of decoders and sinks the
-// first time it plugs a stream, which is most of what an open costs (about 9 of 12 ms); a sound
+// first time it plugs a stream, which is most of what an open costs (a new pipeline prerolls two
+// to three times slower than one used before); a sound
 // opened just after the previous one was closed (each photo of a slide show) takes that one's
 // pipeline instead. Only pipelines back in NULL wait here: no file, thread, decoder or buffer is
 // held. A device with a window always gets a pipeline of its own, freed on close.
@@ -478,7 +479,7 @@ private:
         const std::string file = Quoted(path_);
         if (error.domain == GST_RESOURCE_ERROR && error.code == GST_RESOURCE_ERROR_NOT_FOUND)
             throw MediaError(mcierr::FileNotFound, "cannot find the media file " + file);
-        if (IsVideoCodecElement(error.source))
+        if (error.fromVideoCodec)
             throw MediaError(mcierr::NoDecoder, "the video of " + file + " cannot be decoded here (" + error.text + ")");
         bool missingPlugin = (error.domain == GST_CORE_ERROR && error.code == GST_CORE_ERROR_MISSING_PLUGIN) ||
                              (error.domain == GST_STREAM_ERROR && error.code == GST_STREAM_ERROR_CODEC_NOT_FOUND);

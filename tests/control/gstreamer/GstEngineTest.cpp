@@ -246,8 +246,8 @@ TEST_F(GstEngineTest, VideoAndSoundPlayTogetherAndClosingReleasesThem) {
     EXPECT_GE(video->PositionFrames(), 12);
     EXPECT_TRUE(FileIsOpen(media_.video));
 
-    video.reset();  // "close all"
-    sound.reset();
+    sound.reset();  // "close all"
+    video.reset();
     EXPECT_FALSE(FileIsOpen(media_.video));
     EXPECT_FALSE(FileIsOpen(media_.sound));
     for (GWeakRef& pipeline : pipelines) {
@@ -259,7 +259,8 @@ TEST_F(GstEngineTest, VideoAndSoundPlayTogetherAndClosingReleasesThem) {
         g_weak_ref_clear(&pipeline);
     }
 
-    // The next opens may take those pipelines: a sound where a video was has no frames.
+    // The next opens may take those pipelines the other way round: a sound where a video was has no
+    // frames, a video where a sound was has.
     sound = Open(media_.sound);
     video = Open(media_.video);
     EXPECT_THROW(sound->PositionFrames(), MediaError);
