@@ -82,7 +82,7 @@ int main() {
     auto t0 = Clock::now();
     calmora::catalogue::BuildCatalogue(Manifest(), path);
     const double buildMs = Micros(Clock::now() - t0) / 1000;
-    std::printf("catalogue: %d asanas, %d tables, %.1f MB, built in %.0f ms\n", Asanas, Asanas + 1,
+    std::printf("catalogue: %d asanas, %d catalogue tables, %.1f MB, built in %.0f ms\n", Asanas, 2 * Asanas + 1,
                 static_cast<double>(std::filesystem::file_size(path)) / 1e6, buildMs);
 
     std::shared_ptr<calmora::dao::Database> db;

@@ -57,9 +57,9 @@ TEST_F(DaoTest, OpensOnlyWithTheCataloguePassword) {
         {";PWD=;", err::NotAValidPassword},
         {"", err::NotAValidPassword},
     };
-    for (const auto& [connect, want] : cases) {
-        SCOPED_TRACE(connect);
-        EXPECT_EQ(ErrorOf([&] { Open(path_, true, connect); }), want);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        EXPECT_EQ(ErrorOf([&] { Open(path_, true, c.first); }), c.second);
     }
     // A catalogue made with another password does not open with this one, and the reverse.
     const std::string other = Build(Lesson, "other.mdb", "Another1");
@@ -275,9 +275,10 @@ TEST_F(DaoTest, AnEmptySetHasNoCurrentRecord) {
         {"select * from Photo_Asana4", "Mp2name"},
         {"select * from Asanas where name = \"Nobody\"", "name"},
     };
-    for (const auto& [sql, field] : sets) {
-        SCOPED_TRACE(sql);
-        auto rs = db->OpenRecordset(sql);
+    for (const auto& set : sets) {
+        const std::string& field = set.second;
+        SCOPED_TRACE(set.first);
+        auto rs = db->OpenRecordset(set.first);
         EXPECT_TRUE(rs->Eof());
         EXPECT_EQ(ErrorOf([&] { rs->MoveFirst(); }), err::NoCurrentRecord);
         EXPECT_EQ(ErrorOf([&] { rs->Fields(field); }), err::NoCurrentRecord);
@@ -360,9 +361,9 @@ TEST_F(DaoTest, QueryErrors) {
         {"select name from Asanas", err::SyntaxError},
         {"select * from Nowhere where name = \"x", err::SyntaxError},
     };
-    for (const auto& [sql, want] : cases) {
-        SCOPED_TRACE(sql);
-        EXPECT_EQ(ErrorOf([&] { db->OpenRecordset(sql); }), want);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        EXPECT_EQ(ErrorOf([&] { db->OpenRecordset(c.first); }), c.second);
     }
     EXPECT_EQ(ErrorOf([&] { dao::DBEngine::Get().Workspaces(1); }), err::ItemNotFound);
 }
