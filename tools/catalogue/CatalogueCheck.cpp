@@ -132,9 +132,7 @@ private:
     void CheckCues(dao::Recordset& rs, const std::string& table) {
         bool havePrevious = false;  // (not std::optional: GCC 12 warns falsely about its value)
         int previous = 0;
-        std::size_t count = 0;
         for (std::size_t n = 1; !rs.Eof(); rs.MoveNext(), ++n) {
-            count = n;
             const std::string where = table + " cue " + std::to_string(n) + ": ";
             const Variant file = Field(rs, "Filename", where);
             if (file.isNull()) Report(where + "Filename is Null");
@@ -163,7 +161,6 @@ private:
                     Report(where + "Filelen " + *why);
             CheckSound(file, where);
         }
-        if (count == 1) Report(table + " has a single cue: a video asana needs at least two");
     }
 
     void CheckPhotos(dao::Recordset& rs, const std::string& table) {

@@ -66,7 +66,6 @@ TEST_F(ResourceFolder, ReportsWhatWouldMakeALessonMisbehave) {
         R"(Asana "TREE" (row 2): Photo_Asana2 photo 1: sound file sound\mp2\lost.mp2 is missing)",
         R"(Asana "Sun" (row 3): photo table Photo_Asana3 is empty: nothing plays)",
         R"(Asana "Moon" (row 4): has no cue table Audio_Asana4)",
-        R"(Asana "One" (row 5): Audio_Asana5 has a single cue: a video asana needs at least two)",
         R"(Asana in row 6: name is Null: no query selects it)",
         R"(Asana in row 6: Disp_Type is Null: fileOpen plays it as a photo asana and Preview fails)",
         R"(Asana in row 6: AsanaID is Null: its cue or photo table cannot be found)",
