@@ -4,7 +4,7 @@
 // after "pause") instead of reading the pipeline's state, which is in transition for a while after
 // each change and still says PLAYING at the end of the stream. The end is read from the bus,
 // polled on the caller's thread whenever the device is asked anything: no GLib main loop needed.
-#include "media/gstreamer/GstInspect.h"
+#include "media/gstreamer/GstElements.h"
 
 #include <gst/video/videooverlay.h>
 #include <xcb/xcb.h>

@@ -1,7 +1,7 @@
 // The GStreamer engine on real media made by ffmpeg at test time: modes, positions, the end of a
 // stream, two devices at once, and the failures an open reports. Audio always goes to a synced fake
 // sink; the video too, except in the one test that draws into a window of an X server.
-#include "media/gstreamer/GstInspect.h"
+#include "media/gstreamer/GstElements.h"
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
