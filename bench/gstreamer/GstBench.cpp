@@ -8,6 +8,7 @@
 // Media are made by ffmpeg in a temporary folder. Run on a quiet machine: the figures are times.
 #include "media/gstreamer/GstElements.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,7 +43,10 @@ double Percentile(std::vector<double> values, double p) {
     return values[std::min(index, values.size() - 1)];
 }
 
+// Resident memory after the allocator has given its free pages back, so that what stays is what is
+// held.
 long RssKb() {
+    ::malloc_trim(0);
     std::ifstream status("/proc/self/status");
     std::string key;
     while (status >> key) {
