@@ -12,7 +12,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QAction>
 #include <QRegularExpression>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -20,6 +22,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -213,6 +216,57 @@ TEST_F(Gui, ReportsAnUnknownAsanaInItsBoxThenLeavesPicture1Empty) {
     for (QPoint at : {QPoint(10, 10), QPoint(176, 144), QPoint(340, 276)})
         EXPECT_TRUE(Near(pictureAfter.pixel(at), background, 8)) << Describe(pictureAfter.pixel(at));
     EXPECT_EQ(status, 3) << "closed before any asana ended";
+}
+
+TEST_F(Gui, KeysPauseResumeStopAndPlayTheChosenAsana) {
+    // Each step presses a key once the window shows what the step waits for.
+    struct Step {
+        const char* waitFor;  // start of the status line
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    };
+    const Step steps[] = {
+        {"Quadrants \u2014 playing", Qt::Key_Space, Qt::NoModifier},  // pause
+        {"Quadrants \u2014 paused", Qt::Key_Space, Qt::NoModifier},   // resume
+        {"Quadrants \u2014 playing", Qt::Key_S, Qt::NoModifier},      // stop
+        {"Quadrants \u2014 stopped", Qt::Key_Down, Qt::NoModifier},   // choose the photo asana
+        {"Quadrants \u2014 stopped", Qt::Key_P, Qt::NoModifier},      // and play it
+        {"Lesson finished", Qt::Key_Q, Qt::ControlModifier},          // the window stays until closed
+    };
+    struct Seen {
+        QString status;
+        bool pause, resume, stop, photoPreview;
+    };
+    std::vector<Seen> seen;
+    std::size_t next = 0;
+
+    const int status = RunWindow({kVideoAsana, kPhotoAsana}, [&] {
+        QWidget* window = FindWidget(QStringLiteral("CalmoraWindow"));
+        if (!window || next >= std::size(steps)) return;
+        const QString line = StatusLine();
+        if (!line.startsWith(QString::fromUtf8(steps[next].waitFor))) return;
+        if (!window->isActiveWindow()) {
+            window->activateWindow();  // no window manager under Xvfb
+            return;
+        }
+        auto enabled = [&](const char* name) { return window->findChild<QAction*>(QString::fromLatin1(name))->isEnabled(); };
+        seen.push_back({line, enabled("pause"), enabled("resume"), enabled("stop"), enabled("photoPreview")});
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : window;
+        QTest::keyClick(target, steps[next].key, steps[next].modifiers);
+        ++next;
+    });
+
+    ASSERT_EQ(next, std::size(steps)) << "stuck waiting for \"" << steps[std::min(next, std::size(steps) - 1)].waitFor
+                                      << "\"";
+    EXPECT_EQ(status, 0) << "the last asana ended before the window was closed";
+    // What the buttons offered at each step: pause while playing, resume while paused, nothing to
+    // stop once stopped; Photo preview only with the photo asana chosen.
+    const std::vector<std::vector<bool>> offered = {{true, false, true, false}, {false, true, true, false},
+                                                    {true, false, true, false}, {false, false, false, false},
+                                                    {false, false, false, true}, {false, false, false, true}};
+    for (std::size_t i = 0; i < seen.size(); ++i)
+        EXPECT_EQ((std::vector<bool>{seen[i].pause, seen[i].resume, seen[i].stop, seen[i].photoPreview}), offered[i])
+            << "at \"" << seen[i].status.toStdString() << "\"";
 }
 
 // The program itself with a display: the window's host, its trace on standard output, its exit status.
