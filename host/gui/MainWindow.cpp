@@ -23,11 +23,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <limits>
 
 namespace calmora::host {
 namespace {
 
 QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// A timer's delay, clamped to what QTimer takes.
+int Milliseconds(double ms) {
+    return static_cast<int>(std::clamp(ms, 0.0, static_cast<double>(std::numeric_limits<int>::max())));
+}
 
 const char* MemberFor(Mode mode) {
     switch (mode) {
@@ -177,8 +183,7 @@ MainWindow::MainWindow(const HostOptions& options, std::vector<ScriptAction> scr
     forms_->SetTickErrorHandler([this](std::string_view timer, std::string_view what) { trace_->TickFailed(timer, what); });
     lesson_ = std::make_unique<Lesson>(options_, *forms_, *trace_, [this](std::int64_t at, std::function<void()> fn) {
         const std::int64_t delay = std::max<std::int64_t>(0, at - forms_->clock().nowMs());
-        QTimer::singleShot(static_cast<int>(std::min<std::int64_t>(delay, INT32_MAX)), Qt::PreciseTimer, this,
-                           std::move(fn));
+        QTimer::singleShot(Milliseconds(static_cast<double>(delay)), Qt::PreciseTimer, this, std::move(fn));
     });
     // The window, not the lesson, decides what follows a VideoEnd (previews stop after their asana).
     lesson_->autoAdvance = false;
@@ -236,8 +241,21 @@ int MainWindow::SelectedIndex() const {
 }
 
 void MainWindow::Begin() {
+    // The limit runs from the first call, also through a message box the first asana may bring up.
+    if (options_.maxSeconds)
+        QTimer::singleShot(Milliseconds(*options_.maxSeconds * 1000), Qt::PreciseTimer, this, [this] {
+            if (!finished_) std::fprintf(stderr, "calmora: time limit reached before the lesson ended\n");
+            Finish(finished_ ? 0 : 3);
+        });
+    if (!names_.empty()) {
+        started_ = true;
+        lessonRun_ = true;
+        current_ = 0;
+        MarkCurrent();
+    }
     try {
-        lesson_->Begin({});  // the script is posted below, once the first asana has started
+        // Starts the first asana with the mode's member and posts the script through our poster.
+        lesson_->Begin(script_);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "calmora: %s\n", e.what());
         statusText_->setText(Q(e.what()));
@@ -245,26 +263,11 @@ void MainWindow::Begin() {
         return;
     }
     loaded_ = true;
-    if (!names_.empty()) {
-        // Lesson::Begin started the first asana with the mode's member.
-        started_ = true;
-        lessonRun_ = true;
-        current_ = 0;
-        MarkCurrent();
-    } else {
+    if (names_.empty()) {
         finished_ = true;  // nothing to play: the lesson is over before it began, as headless
         statusText_->setText(info_.problem.empty() ? tr("Nothing to play: the catalogue holds no asanas")
                                                    : tr("The catalogue cannot be read: %1").arg(Q(info_.problem)));
     }
-    const std::int64_t t0 = forms_->clock().nowMs();
-    for (const auto& a : script_)
-        QTimer::singleShot(static_cast<int>(std::max<std::int64_t>(0, t0 + a.atMs - forms_->clock().nowMs())),
-                           Qt::PreciseTimer, this, [this, a] { lesson_->Call(a.member, a.argument); });
-    if (options_.maxSeconds)
-        QTimer::singleShot(static_cast<int>(*options_.maxSeconds * 1000), Qt::PreciseTimer, this, [this] {
-            if (!finished_) std::fprintf(stderr, "calmora: time limit reached before the lesson ended\n");
-            Finish(finished_ ? 0 : 3);
-        });
     UpdateActions();
 }
 
