@@ -10,7 +10,6 @@
 namespace calmora {
 namespace {
 
-constexpr const char* kConnect = ";PWD=Mira6tocaPQ;";
 constexpr int kReplyLength = 49;
 
 // A decimal number after the conversion's sign position: a blank before a non-negative number.
@@ -73,12 +72,12 @@ void VideoCntl::UserControl_WriteProperties(PropertyBag& bag) {
 void VideoCntl::fileOpen() {
     ++startCounter_;
     CloseAllMedia();
-    const std::string catalogue = ResourcedirValue + "\\video\\REZozi.mdb";
+    const std::string catalogue = ResourcedirValue + kCatalogueFile;
     CuesDone = vbFalse;
 
     ResumeNext steps;
     const bool opened = steps([&] {
-        AsanaDb = dao::DBEngine::Get().Workspaces(0).OpenDatabase(catalogue, true, true, kConnect);
+        AsanaDb = dao::DBEngine::Get().Workspaces(0).OpenDatabase(catalogue, true, true, kCatalogueConnect);
     });
     steps([&] { SetPicture1(""); });
     steps([&] { VideoPreview = vbFalse; });
@@ -391,9 +390,9 @@ Variant VideoCntl::Start() {
 Variant VideoCntl::Preview() {
     ++startCounter_;
     CloseAllMedia();
-    const std::string catalogue = ResourcedirValue + "\\video\\REZozi.mdb";
+    const std::string catalogue = ResourcedirValue + kCatalogueFile;
     CuesDone = vbFalse;
-    AsanaDb = dao::DBEngine::Get().Workspaces(0).OpenDatabase(catalogue, true, true, kConnect);
+    AsanaDb = dao::DBEngine::Get().Workspaces(0).OpenDatabase(catalogue, true, true, kCatalogueConnect);
     AsanaRs = Db().OpenRecordset("select * from Asanas where name = \"" + AsanaNameValue + "\"");
     Rs().MoveFirst();
     if (UCase(CStr(Rs().Fields("Disp_Type"))) == "PHOTO") {
@@ -418,9 +417,9 @@ Variant VideoCntl::Ppreview() {
     CloseAllMedia();
     PhotoPreview = vbTrue;
     Timer2->SetInterval(200);
-    const std::string catalogue = ResourcedirValue + "\\video\\REZozi.mdb";
+    const std::string catalogue = ResourcedirValue + kCatalogueFile;
     CuesDone = vbFalse;
-    AsanaDb = dao::DBEngine::Get().Workspaces(0).OpenDatabase(catalogue, true, true, kConnect);
+    AsanaDb = dao::DBEngine::Get().Workspaces(0).OpenDatabase(catalogue, true, true, kCatalogueConnect);
     AsanaRs = Db().OpenRecordset("select * from Asanas where name = \"" + AsanaNameValue + "\"");
     Rs().MoveFirst();
     const Variant asanaId = Rs().Fields("AsanaID");
@@ -544,5 +543,17 @@ Variant VideoCntl::Invoke(int id, InvokeKind kind, std::span<const Variant> args
 }
 
 void* VideoCntl::Surface() { return QtRuntimeSurface(forms_); }
+
+std::vector<std::string> CatalogueAsanaNames(std::string_view resourceDir) {
+    auto db = dao::DBEngine::Get().Workspaces(0).OpenDatabase(std::string(resourceDir) + kCatalogueFile, true, true,
+                                                             kCatalogueConnect);
+    auto rs = db->OpenRecordset("select * from Asanas");
+    std::vector<std::string> names;
+    for (; !rs->Eof(); rs->MoveNext())
+        if (Variant name = rs->Fields("name"); !name.isNull()) names.push_back(CStr(name));
+    rs->Close();
+    db->Close();
+    return names;
+}
 
 }  // namespace calmora

@@ -15,6 +15,10 @@
 
 namespace calmora {
 
+// How the control opens its catalogue: the file under the resource folder and the connect string.
+inline constexpr const char* kCatalogueFile = "\\video\\REZozi.mdb";
+inline constexpr const char* kCatalogueConnect = ";PWD=Mira6tocaPQ;";
+
 using Boolean = std::int16_t;
 inline constexpr Boolean vbTrue = -1;
 inline constexpr Boolean vbFalse = 0;

@@ -25,6 +25,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace calmora {
 
@@ -161,6 +162,11 @@ public:
     virtual ~IClassFactory() = default;
     virtual std::unique_ptr<IVideoCntl> CreateInstance(ContainerSite& site) = 0;
 };
+
+// The asana names of the catalogue under a resource folder (as put into Resourcedir), in stored order:
+// for a host's lesson list. Opens the catalogue the way the control does; throws RuntimeError with the
+// database engine's number when it cannot (3024 missing, 3031 password, 3045 held by another process).
+std::vector<std::string> CatalogueAsanaNames(std::string_view resourceDir);
 
 // Where DllRegisterServer records the class: $CALMORA_REGISTRY if set, otherwise
 // $XDG_DATA_HOME/calmora/registry (default ~/.local/share/calmora/registry); one file per class,

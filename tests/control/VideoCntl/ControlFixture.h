@@ -100,13 +100,17 @@ protected:
     static json PhotoRow(const std::string& sound, const std::string& image) {
         return json{{"Mp2name", sound}, {"ImageName", image}};
     }
+    // A braced list of one row is an object to some compilers: make it the list it means.
+    static json Rows(json rows) { return rows.is_object() ? json::array({std::move(rows)}) : rows; }
     json& VideoAsana(const std::string& name, int id, const std::string& video, json cues,
                      const std::string& disp = "Video") {
+        cues = Rows(std::move(cues));
         manifest["asanas"].push_back(
             json{{"name", name}, {"AsanaID", id}, {"Disp_Type", disp}, {"VideoName", video}, {"cues", std::move(cues)}});
         return manifest["asanas"].back();
     }
     json& PhotoAsana(const std::string& name, int id, json photos, const std::string& disp = "Photo") {
+        photos = Rows(std::move(photos));
         manifest["asanas"].push_back(
             json{{"name", name}, {"AsanaID", id}, {"Disp_Type", disp}, {"VideoName", nullptr}, {"photos", std::move(photos)}});
         return manifest["asanas"].back();
