@@ -1,12 +1,11 @@
 #include "GuiContent.h"
 
-#include "tools/catalogue/CatalogueBuilder.h"
-
 #include <QPainter>
 
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 namespace calmora::testing {
@@ -98,12 +97,12 @@ std::string MakeGuiContent(const fs::path& resources, const ContentOptions& opti
                         {"photos",
                          {{{"Mp2name", "tone_a"}, {"ImageName", "sunset1.png"}},
                           {{"Mp2name", "tone_b"}, {"ImageName", "sunset2.png"}}}}}}}};
-    try {
-        catalogue::BuildCatalogue(manifest.dump(), (resources / "video" / "REZozi.mdb").string());
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return {};
+    // Built by the catalogue program: linking the catalogue writer beside sync.ocx would put a second
+    // copy of the catalogue layer's globals into the process.
+    const fs::path manifestFile = resources / "manifest.json";
+    std::ofstream(manifestFile) << manifest.dump(2);
+    return Shell(std::string("'") + CALMORA_CATALOGUE_TOOL + "' build '" + manifestFile.string() + "' '" +
+                 (resources / "video" / "REZozi.mdb").string() + "'");
 }
 
 }  // namespace calmora::testing

@@ -37,7 +37,7 @@ struct ContentOptions {
 };
 
 // Writes the folder (video/, sound/mp2/, video/REZozi.mdb). Returns "" when done, otherwise why not
-// (ffmpeg missing or failing).
+// (ffmpeg missing, ffmpeg or the catalogue program failing).
 std::string MakeGuiContent(const std::filesystem::path& resources, const ContentOptions& options = {});
 
 // Whether a picture of Picture1 (352 by 288) shows the video's quadrants.

@@ -33,8 +33,7 @@
 #include <string>
 #include <vector>
 
-// Qt's session-bus connection keeps a buffer from libdbus until exit; not ours to free.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so\n"; }
+// LeakSanitizer's suppressions (libdbus, GLib, GStreamer) come with the window's code (gui/Gui.cpp).
 
 namespace {
 
