@@ -544,16 +544,4 @@ Variant VideoCntl::Invoke(int id, InvokeKind kind, std::span<const Variant> args
 
 void* VideoCntl::Surface() { return QtRuntimeSurface(forms_); }
 
-std::vector<std::string> CatalogueAsanaNames(std::string_view resourceDir) {
-    auto db = dao::DBEngine::Get().Workspaces(0).OpenDatabase(std::string(resourceDir) + kCatalogueFile, true, true,
-                                                             kCatalogueConnect);
-    auto rs = db->OpenRecordset("select * from Asanas");
-    std::vector<std::string> names;
-    for (; !rs->Eof(); rs->MoveNext())
-        if (Variant name = rs->Fields("name"); !name.isNull()) names.push_back(CStr(name));
-    rs->Close();
-    db->Close();
-    return names;
-}
-
 }  // namespace calmora

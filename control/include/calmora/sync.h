@@ -163,10 +163,19 @@ public:
     virtual std::unique_ptr<IVideoCntl> CreateInstance(ContainerSite& site) = 0;
 };
 
-// The asana names of the catalogue under a resource folder (as put into Resourcedir), in stored order:
-// for a host's lesson list. Opens the catalogue the way the control does; throws RuntimeError with the
-// database engine's number when it cannot (3024 missing, 3031 password, 3045 held by another process).
-std::vector<std::string> CatalogueAsanaNames(std::string_view resourceDir);
+// What a catalogue holds, for a host's lesson list: each asana of the Asanas table in stored order.
+struct AsanaSummary {
+    std::string name;
+    std::string dispType;            // Disp_Type as text, "" when Null
+    bool video = false;              // fileOpen plays it as a video asana (Disp_Type exactly "Video")
+    std::vector<std::string> cues;   // a video asana's cues: each Action (its Filename when Action is empty)
+    int photos = 0;                  // a photo asana's number of photos
+    bool listReadable = false;       // its cue or photo table could be read
+};
+// Opens the catalogue under a resource folder (as put into Resourcedir) shared and read-only, reads it
+// and closes it. Throws RuntimeError with the database engine's number when it cannot be opened (3024
+// missing, 3031 password, 3045 held by another process).
+std::vector<AsanaSummary> CatalogueSummary(std::string_view resourceDir);
 
 // Where DllRegisterServer records the class: $CALMORA_REGISTRY if set, otherwise
 // $XDG_DATA_HOME/calmora/registry (default ~/.local/share/calmora/registry); one file per class,
