@@ -268,6 +268,63 @@ TEST_F(Gui, KeysPauseResumeStopAndPlayTheChosenAsana) {
             << "at \"" << seen[i].status.toStdString() << "\"";
 }
 
+TEST_F(Gui, AHeldFrameSurvivesRepaintsAndStopUncoversTheBackground) {
+    // The video draws in a window of its own inside Picture1: Qt's painting of the box (an expose, a
+    // resize) cannot wipe a paused frame, and closing the video shows the box's background again.
+    enum class Step { Playing, Paused, Repainted, Stopped, Done } step = Step::Playing;
+    int settle = 0;
+    bool heldAfterRepaint = false;
+    QImage afterRepaint, afterStop;
+    QColor background;
+    RunWindow({kVideoAsana}, [&] {
+        QWidget* picture = FindWidget(QStringLiteral("Picture1"));
+        QWidget* window = FindWidget(QStringLiteral("CalmoraWindow"));
+        if (!picture || !window || step == Step::Done) return;
+        background = picture->palette().color(QPalette::Window);
+        auto trigger = [&](const char* action) { window->findChild<QAction*>(QString::fromLatin1(action))->trigger(); };
+        const QString line = StatusLine();
+        switch (step) {
+        case Step::Playing:
+            if (line.startsWith(QStringLiteral("Quadrants \u2014 playing")) && ShowsQuadrants(GrabScreen(*picture))) {
+                trigger("pause");
+                step = Step::Paused;
+            }
+            break;
+        case Step::Paused:
+            if (++settle < 5) break;  // let the pause land
+            picture->repaint();
+            picture->update();
+            settle = 0;
+            step = Step::Repainted;
+            break;
+        case Step::Repainted:
+            if (++settle < 10) break;
+            afterRepaint = GrabScreen(*picture);
+            heldAfterRepaint = ShowsQuadrants(afterRepaint);
+            trigger("stop");
+            settle = 0;
+            step = Step::Stopped;
+            break;
+        case Step::Stopped:
+            if (++settle < 10) break;
+            afterStop = GrabScreen(*picture);
+            step = Step::Done;
+            window->close();
+            break;
+        case Step::Done:
+            break;
+        }
+    });
+    ASSERT_EQ(step, Step::Done) << "the video never showed";
+    Save(afterRepaint, "gui-held-after-repaint.png");
+    Save(afterStop, "gui-after-stop.png");
+    EXPECT_TRUE(heldAfterRepaint) << "a repaint of Picture1 wiped the paused frame";
+    for (QPoint at : {QPoint(40, 40), QPoint(300, 40), QPoint(40, 250), QPoint(300, 250), QPoint(176, 144)})
+        EXPECT_TRUE(Near(afterStop.pixel(at), background, 8))
+            << "after stop at (" << at.x() << ", " << at.y() << "): " << Describe(afterStop.pixel(at)) << ", expected the background "
+            << Describe(background.rgb());
+}
+
 // The program itself with a display: the window's host, its trace on standard output, its exit status.
 struct ProgramRun {
     int status = -1;

@@ -181,34 +181,70 @@ ElementPtr MakeAudioSink() {
     return MakeSyncedFakeSink();
 }
 
-// Whether an X window of that handle exists. ximagesink takes any number, and the first request on
-// a window that does not exist ends the whole process from Xlib's default error handler; xcb
-// reports the error to the caller instead.
-bool WindowExists(std::int64_t window) {
-    if (window <= 0 || window > std::numeric_limits<std::uint32_t>::max())
-        return false;
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    bool exists = false;
-    if (!xcb_connection_has_error(connection)) {
+// The video's own window: a child of the window the open command names, covering it from its
+// top-left corner. The sink draws here rather than into the parent, whose owner paints it (photos,
+// background): X keeps that painting off a child window, so a frame held at a cue survives the parent's
+// repaints, and destroying the child on close uncovers the parent, which then repaints itself instead
+// of staying black. The window belongs to its own connection and goes with it.
+class VideoWindow {
+public:
+    // nullptr when there is no display. Throws MediaError when the parent does not exist (a request on
+    // a missing window would end the whole process from Xlib's default error handler; xcb reports it).
+    static std::unique_ptr<VideoWindow> Create(std::int64_t parent) {
+        if (parent <= 0 || parent > std::numeric_limits<std::uint32_t>::max())
+            throw MediaError(mcierr::DeviceFailure, "there is no window " + std::to_string(parent) + " to show the video in");
+        xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(connection)) {
+            xcb_disconnect(connection);
+            return nullptr;
+        }
+        auto window = std::make_unique<VideoWindow>(connection);
         xcb_generic_error_t* error = nullptr;
-        auto cookie = xcb_get_window_attributes(connection, static_cast<xcb_window_t>(window));
-        xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(connection, cookie, &error);
-        exists = reply != nullptr;
-        std::free(reply);
+        auto* geometry = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, static_cast<xcb_window_t>(parent)), &error);
         std::free(error);
+        if (!geometry)
+            throw MediaError(mcierr::DeviceFailure, "there is no window " + std::to_string(parent) + " to show the video in");
+        const std::uint16_t width = geometry->width;
+        const std::uint16_t height = geometry->height;
+        std::free(geometry);
+        window->id_ = xcb_generate_id(connection);
+        // No background: nothing is painted over the video's last frame.
+        const std::uint32_t values[] = {XCB_BACK_PIXMAP_NONE};
+        auto cookie = xcb_create_window_checked(connection, XCB_COPY_FROM_PARENT, window->id_,
+                                                static_cast<xcb_window_t>(parent), 0, 0, width, height, 0,
+                                                XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
+                                                XCB_CW_BACK_PIXMAP, values);
+        if (xcb_generic_error_t* failed = xcb_request_check(connection, cookie)) {
+            std::free(failed);
+            throw MediaError(mcierr::DeviceFailure, "cannot make a video window in window " + std::to_string(parent));
+        }
+        xcb_map_window(connection, window->id_);
+        xcb_flush(connection);
+        return window;
     }
-    xcb_disconnect(connection);
-    return exists;
-}
+
+    explicit VideoWindow(xcb_connection_t* connection) : connection_(connection) {}
+    ~VideoWindow() {
+        if (id_) xcb_destroy_window(connection_, id_);
+        xcb_flush(connection_);
+        xcb_disconnect(connection_);
+    }
+    VideoWindow(const VideoWindow&) = delete;
+    VideoWindow& operator=(const VideoWindow&) = delete;
+
+    std::uint32_t id() const { return id_; }
+
+private:
+    xcb_connection_t* connection_;
+    std::uint32_t id_ = 0;
+};
 
 // ximagesink drawing into the given native window, or nullptr when there is no display. The handle
 // must reach the sink before preroll; xvimagesink is not used because it fails under Xvfb.
-ElementPtr MakeWindowSink(std::int64_t window) {
+ElementPtr MakeWindowSink(std::uint32_t window) {
     ElementPtr sink = MakeElement("ximagesink");
     if (!sink || gst_element_set_state(sink.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE)
         return nullptr;
-    if (!WindowExists(window))
-        throw MediaError(mcierr::DeviceFailure, "there is no window " + std::to_string(window) + " to show the video in");
     // When paused, the sink would show the next frame as its preroll; the picture must stay on the
     // frame where the video was halted.
     g_object_set(sink.get(), "show-preroll-frame", FALSE, nullptr);
@@ -237,8 +273,9 @@ GstBusSyncReply KeepWhatDevicesRead(GstBus*, GstMessage* message, gpointer) {
 }
 
 // A playbin with its sinks. Members go in reverse order: the bus, then the playbin (to NULL), then
-// the sinks.
+// the sinks, and last the window the video sink drew in.
 struct Pipeline {
+    std::unique_ptr<VideoWindow> window;
     ElementPtr videoSink;
     ElementPtr audioSink;
     ElementPtr playbin;
@@ -283,8 +320,11 @@ private:
             throw MediaError(mcierr::DeviceFailure, "GStreamer has no playbin element");
         pipeline.bus.reset(gst_element_get_bus(pipeline.playbin.get()));
         gst_bus_set_sync_handler(pipeline.bus.get(), KeepWhatDevicesRead, nullptr, nullptr);
-        if (window != 0)
-            pipeline.videoSink = MakeWindowSink(window);
+        if (window != 0) {
+            pipeline.window = VideoWindow::Create(window);
+            if (pipeline.window) pipeline.videoSink = MakeWindowSink(pipeline.window->id());
+            if (!pipeline.videoSink) pipeline.window.reset();
+        }
         pipeline.headless = !pipeline.videoSink;
         if (!pipeline.videoSink)
             pipeline.videoSink = MakeSyncedFakeSink();
