@@ -2,15 +2,11 @@
 // stream, two devices at once, and the failures an open reports. Audio always goes to a synced fake
 // sink; the video too, except in the one test that draws into a window of an X server.
 #include "media/gstreamer/GstElements.h"
+#include "XvfbDisplay.h"
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -24,7 +20,6 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
 
 // GLib and GStreamer keep one-time allocations (type system, plug-in registry) until the process
 // ends; they are not leaks of the engine.
@@ -342,66 +337,10 @@ TEST_F(GstEngineTest, VideoWithoutADecoderFailsToOpenThoughItsSoundWouldPlay) {
     ASSERT_TRUE(WaitFor([&] { return video->PositionFrames() >= 3; }));
 }
 
-// An X server for the test: the one in DISPLAY, or an Xvfb started here on a free display.
-class XServer {
-public:
-    XServer() {
-        if (const char* display = std::getenv("DISPLAY"); display && *display) {
-            display_ = display;
-            return;
-        }
-        int pipeFds[2];
-        if (::pipe(pipeFds) != 0)
-            return;
-        std::string fd = std::to_string(pipeFds[1]);
-        std::vector<std::string> args = {"Xvfb", "-displayfd", fd, "-screen", "0", "320x240x24", "-nolisten", "tcp"};
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        if (posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(pipeFds[1]);
-        std::string number;
-        pollfd ready{pipeFds[0], POLLIN, 0};
-        char c = 0;
-        while (pid_ > 0 && ::poll(&ready, 1, 5000) == 1 && ::read(pipeFds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        ::close(pipeFds[0]);
-        if (!number.empty()) {
-            display_ = ":" + number;
-            ::setenv("DISPLAY", display_.c_str(), 1);
-            started_ = true;
-        }
-    }
-    ~XServer() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (started_)
-            ::unsetenv("DISPLAY");
-    }
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
-    bool Ready() const { return !display_.empty(); }
-
-private:
-    pid_t pid_ = -1;
-    std::string display_;
-    bool started_ = false;
-};
-
 TEST_F(GstEngineTest, VideoDrawsIntoTheGivenWindow) {
-    XServer server;
-    if (!server.Ready())
-        GTEST_SKIP() << "no X server and no Xvfb";
+    calmora::testing::XvfbDisplay server;
+    if (!server.available())
+        GTEST_SKIP() << server.problem();
     xcb_connection_t* x = xcb_connect(nullptr, nullptr);
     ASSERT_FALSE(xcb_connection_has_error(x));
     std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> closeX(x, &xcb_disconnect);
