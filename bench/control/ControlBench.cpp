@@ -63,6 +63,24 @@ struct Content {
 
 double Seconds(WallClock::time_point a, WallClock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
+// A control on the virtual clock, playing the content's simulated media.
+struct Player {
+    std::unique_ptr<HeadlessRuntime> rt = CreateHeadlessRuntime(HeadlessRuntime::ClockKind::Virtual);
+    Site site;
+    std::unique_ptr<VideoCntl> ctl;
+    explicit Player(const Content& c) {
+        site.rt = rt.get();
+        site.engine = "sim:" + c.scenario;
+        ctl = std::make_unique<VideoCntl>(site);
+        ctl->InitNew();
+        ctl->put_Resourcedir((c.root / "res").string());
+    }
+    void Open(const std::string& name) {
+        ctl->put_AsanaNaME(name);
+        ctl->fileOpen();
+    }
+};
+
 void TickCost() {
     // A sound far longer than the way to the next cue: the video is held and every tick re-pauses it.
     json manifest = {{"asanas",
@@ -73,19 +91,12 @@ void TickCost() {
     json files = {{"video/v.mpg", {{"frames", 32000}, {"fps", 25}}}, {"sound/mp2/long.mp2", {{"duration_ms", 10000000}}}};
     Content c(manifest, files);
     for (const char* name : {"Run", "Hold"}) {
-        auto rt = CreateHeadlessRuntime(HeadlessRuntime::ClockKind::Virtual);
-        Site site;
-        site.rt = rt.get();
-        site.engine = "sim:" + c.scenario;
-        VideoCntl ctl(site);
-        ctl.InitNew();
-        ctl.put_Resourcedir((c.root / "res").string());
-        ctl.put_AsanaNaME(name);
-        ctl.fileOpen();
-        rt->Advance(1000);  // into the state measured
+        Player p(c);
+        p.Open(name);
+        p.rt->Advance(1000);  // into the state measured
         const int ticks = 2000000;
         auto t0 = WallClock::now();
-        rt->Advance(ticks);
+        p.rt->Advance(ticks);
         auto t1 = WallClock::now();
         std::printf("Timer1 tick, video %-8s %7.3f us per tick (target <= 1 us; two status queries%s)\n",
                     std::string(name) == "Hold" ? "held:" : "running:", Seconds(t0, t1) * 1e6 / ticks,
@@ -103,27 +114,17 @@ void OneHourDryRun() {
                                       {"VideoName", "v.mpg"},
                                       {"cues", {CueRow("c0", 0), CueRow("c1", 300), CueRow("c2", 600), CueRow("c3", 900)}}});
     Content c(manifest, files);
-    auto rt = CreateHeadlessRuntime(HeadlessRuntime::ClockKind::Virtual);
-    Site site;
-    site.rt = rt.get();
-    site.engine = "sim:" + c.scenario;
-    VideoCntl ctl(site);
-    ctl.InitNew();
-    ctl.put_Resourcedir((c.root / "res").string());
+    Player p(c);
     int next = 0;
-    site.onEnd = [&] {
-        if (++next < 60) {
-            ctl.put_AsanaNaME("A" + std::to_string(next));
-            ctl.fileOpen();
-        }
+    p.site.onEnd = [&] {
+        if (++next < 60) p.Open("A" + std::to_string(next));
     };
-    ctl.put_AsanaNaME("A0");
     auto t0 = WallClock::now();
-    ctl.fileOpen();
-    rt->RunUntil([&] { return site.ends == 60; });
+    p.Open("A0");
+    p.rt->RunUntil([&] { return p.site.ends == 60; });
     auto t1 = WallClock::now();
-    std::printf("one-hour lesson dry run: %ld asanas, %.1f virtual minutes, %.2f s wall (target < 5 s)\n", site.ends,
-                rt->clock().nowMs() / 60000.0, Seconds(t0, t1));
+    std::printf("one-hour lesson dry run: %ld asanas, %.1f virtual minutes, %.2f s wall (target < 5 s)\n", p.site.ends,
+                p.rt->clock().nowMs() / 60000.0, Seconds(t0, t1));
 }
 
 void ChainedMemory() {
@@ -134,20 +135,13 @@ void ChainedMemory() {
                         {"photos", json::array()}}}}};
     json files = {{"video/v.mpg", {{"frames", 100}, {"fps", 25}}}, {"sound/mp2/s.mp2", {{"duration_ms", 20}}}};
     Content c(manifest, files);
-    auto rt = CreateHeadlessRuntime(HeadlessRuntime::ClockKind::Virtual);
-    Site site;
-    site.rt = rt.get();
-    site.engine = "sim:" + c.scenario;
-    VideoCntl ctl(site);
-    ctl.InitNew();
-    ctl.put_Resourcedir((c.root / "res").string());
-    ctl.put_AsanaNaME("V");
-    site.onEnd = [&] { ctl.fileOpen(); };
-    ctl.fileOpen();
+    Player p(c);
+    p.site.onEnd = [&] { p.ctl->fileOpen(); };
+    p.Open("V");
     std::printf("chained asanas, resident memory:");
     auto t0 = WallClock::now();
     for (long target : {1000L, 5000L, 10000L, 20000L}) {
-        rt->RunUntil([&] { return site.ends >= target; });
+        p.rt->RunUntil([&] { return p.site.ends >= target; });
         std::printf(" %ld: %ld KiB;", target, RssKiB());
     }
     std::printf(" %.1f us per asana\n", Seconds(t0, WallClock::now()) * 1e6 / 20000);

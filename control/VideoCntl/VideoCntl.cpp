@@ -151,11 +151,16 @@ void VideoCntl::CopyCueRow(Steps& steps) {
     steps([&] { CueLen = CDbl(Rs().Fields("Filelen")); });
 }
 
-void VideoCntl::EndOfCueList() {
-    // Each close is tried on its own: an object already closed must not keep the other open.
+// Closes the recordset, then the database; each close is tried on its own, so an object already
+// closed does not keep the other open.
+void VideoCntl::CloseCatalogue() {
     ResumeNext closing;
     closing([&] { Rs().Close(); });
     closing([&] { Db().Close(); });
+}
+
+void VideoCntl::EndOfCueList() {
+    CloseCatalogue();
     CueStart = -10;
     CuesDone = vbTrue;
     VideoState = "Pause";
@@ -247,6 +252,15 @@ void VideoCntl::InitAudio() {
     Timer2->SetEnabled(true);
 }
 
+// The photo list is used up: no further cue, the catalogue closed, the asana over. Raising VideoEnd
+// is the last thing a tick does, so the host may open the next asana from its handler.
+void VideoCntl::EndOfPhotoList() {
+    CueStart = -10;
+    CuesDone = vbTrue;
+    CloseCatalogue();
+    RaiseVideoEnd();
+}
+
 void VideoCntl::ShowPhotoRow() {
     SoundName = CStr(Rs().Fields("Mp2name"));
     CueName = CStr(Rs().Fields("ImageName"));
@@ -265,20 +279,13 @@ void VideoCntl::Timer2_Timer() {
         if (atEnd) {
             SetPicture1("");
             CueStart = -10;
-            ResumeNext steps;
-            steps([&] { Rs().Close(); });
-            steps([&] { Db().Close(); });
+            CloseCatalogue();
             CuesDone = vbTrue;
             return;
         }
         Rs().MoveNext();
         if (Rs().Eof()) {
-            CueStart = -10;
-            CuesDone = vbTrue;
-            ResumeNext steps;
-            steps([&] { Rs().Close(); });
-            steps([&] { Db().Close(); });
-            RaiseVideoEnd();
+            EndOfPhotoList();
             return;
         }
         ShowPhotoRow();
@@ -306,8 +313,7 @@ void VideoCntl::Timer2_Timer() {
         ResumeNext steps;
         steps([&] { SetPicture1(""); });
         CueStart = -10;
-        steps([&] { Rs().Close(); });
-        steps([&] { Db().Close(); });
+        CloseCatalogue();
         CuesDone = vbTrue;
         // The last sound plays once more over the empty picture; its end then ends the asana.
         steps([&] { mciExecute(SoundOpenCommand()); });
@@ -318,12 +324,7 @@ void VideoCntl::Timer2_Timer() {
     }
     Rs().MoveNext();
     if (Rs().Eof()) {
-        CueStart = -10;
-        CuesDone = vbTrue;
-        ResumeNext steps;
-        steps([&] { Rs().Close(); });
-        steps([&] { Db().Close(); });
-        RaiseVideoEnd();
+        EndOfPhotoList();
         return;
     }
     ShowPhotoRow();

@@ -83,6 +83,8 @@ private:
     // Step lists shared by several members.
     template <typename Steps> void CopyCueRow(Steps& steps);
     void EndOfCueList();
+    void EndOfPhotoList();
+    void CloseCatalogue();
     void ShowPhotoRow();
     void CueTransition(class ResumeNext& steps);
     std::string SoundOpenCommand() const;

@@ -8,6 +8,7 @@ class ControlObject : public ControlTest {
 protected:
     void SetUp() override {
         ControlTest::SetUp();
+        std::ofstream(root / "scenario.json") << scenario.dump();
         control = std::make_unique<VideoCntl>(site);
     }
 };
