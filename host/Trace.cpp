@@ -49,7 +49,7 @@ void Trace::MediaQuery(std::string_view command, std::string_view reply, bool ok
     if (ok)
         Line("query \"", command, "\" -> \"", reply, "\"");
     else
-        Line("query \"", command, "\" -> failed: ", reply);
+        Line("query \"", command, "\" -> failed");
 }
 
 void Trace::MessageBox(std::string_view prompt) { Line("msgbox \"", prompt, "\""); }
