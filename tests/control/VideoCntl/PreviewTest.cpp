@@ -78,6 +78,17 @@ TEST_F(PreviewTest, AMissingAsanaFailsToTheHostWithoutAMessage) {
     EXPECT_EQ(control->Timer2->Interval(), 200);
 }
 
+TEST_F(PreviewTest, AStopDuringThePhotoPreviewsStartIsNotUndone) {
+    Content();
+    control->put_AsanaNaME("Photo");
+    runtime->Post(0, [&] { control->StopPlay(); });  // a queued click, run when InitAudio yields
+    EXPECT_TRUE(control->Ppreview().isEmpty());
+    EXPECT_FALSE(control->Timer2->Enabled()) << "Ppreview's own enabling is skipped too";
+    runtime->Advance(2000);
+    EXPECT_EQ(site.videoEnds, 0);
+    EXPECT_EQ(Lines("picture"), std::vector<std::string>{"0 picture " + V("p1.png")});
+}
+
 TEST_F(PreviewTest, AHostStartingTheNextPreviewFromVideoEndGetsOneThatEnds) {
     Content();
     int ends = 0;
