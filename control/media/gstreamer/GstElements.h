@@ -12,7 +12,7 @@
 namespace calmora::media::gstreamer {
 
 struct DeviceElements {
-    GstElement* pipeline = nullptr;   // the playbin
+    GstElement* pipeline = nullptr;   // the playbin, or an MP2 sound's own pipeline
     GstElement* videoSink = nullptr;  // nullptr on a device without video
     GstElement* audioSink = nullptr;
 };

@@ -1,4 +1,7 @@
-// GStreamer playback behind the media engine interface: one playbin per open device.
+// GStreamer playback behind the media engine interface: one pipeline per open device. A bare MP2
+// sound goes through a short pipeline of its own (file, parser, decoder, converters, sink) that is
+// kept between devices, so that the next photo's sound only names its file and prerolls, in about a
+// millisecond; videos and everything else go through playbin, which finds out what a file holds.
 //
 // The device keeps the mode the commands set (stopped after open, playing from "play" on, paused
 // after "pause") instead of reading the pipeline's state, which is in transition for a while after
@@ -6,17 +9,20 @@
 // polled on the caller's thread whenever the device is asked anything: no GLib main loop needed.
 #include "media/gstreamer/GstElements.h"
 
+#include <gst/base/gsttypefindhelper.h>
 #include <gst/video/videooverlay.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace calmora::media {
@@ -32,6 +38,9 @@ constexpr GstClockTime kPrerollLimit = 10 * GST_SECOND;
 constexpr GstClockTime kFrameSlack = GST_USECOND;
 // MPEG-1 video always carries its rate; this only guards against a stream that does not.
 constexpr gint kFallbackFps = 25;
+// Enough of a file's head for typefinding to be sure of an MP2 stream: dozens of frames at any bit
+// rate.
+constexpr std::streamsize kTypefindHead = 64 * 1024;
 
 struct ObjectUnref {
     void operator()(gpointer object) const { gst_object_unref(object); }
@@ -181,6 +190,51 @@ ElementPtr MakeAudioSink() {
     return MakeSyncedFakeSink();
 }
 
+// Whether the file is a bare MPEG audio Layer II stream (the lessons' .mp2 sounds): it starts with a
+// Layer II frame header, and GStreamer's typefinding, run on its head with its extension as playbin
+// runs it, names it so. Tags before the first frame, other media and files that are no media at all
+// are left to playbin, which opens them, or refuses them, as it always has.
+bool IsBareMp2(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::string head(static_cast<std::size_t>(kTypefindHead), '\0');
+    file.read(head.data(), kTypefindHead);
+    head.resize(static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0)));
+    // Frame sync (11 bits set), then the layer bits: 10 is Layer II.
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(head[i]); };
+    if (head.size() < 4 || byte(0) != 0xFF || (byte(1) & 0xE0) != 0xE0 || (byte(1) & 0x06) != 0x04)
+        return false;
+    std::string extension = std::filesystem::path(path).extension().string();
+    if (!extension.empty())
+        extension.erase(0, 1);
+    CapsPtr caps(gst_type_find_helper_for_data_with_extension(
+        nullptr, reinterpret_cast<const guint8*>(head.data()), head.size(), extension.empty() ? nullptr : extension.c_str(),
+        nullptr));
+    if (!caps || gst_caps_is_empty(caps.get()))
+        return false;
+    const GstStructure* format = gst_caps_get_structure(caps.get(), 0);
+    gint version = 0, layer = 0;
+    return gst_structure_has_name(format, "audio/mpeg") && gst_structure_get_int(format, "mpegversion", &version) &&
+           version == 1 && gst_structure_get_int(format, "layer", &layer) && layer == 2;
+}
+
+// The decoder playbin plugs after the parser for MP2: of those taking parsed Layer II at marginal rank
+// or above, the highest ranked, ties going by name, as decodebin orders them (avdec_mp2float here).
+// nullptr when there is none.
+ElementPtr MakeMp2Decoder() {
+    GList* decoders = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_MARGINAL);
+    CapsPtr parsed(gst_caps_from_string("audio/mpeg, mpegversion=(int)1, layer=(int)2, parsed=(boolean)true"));
+    GList* able = g_list_sort(gst_element_factory_list_filter(decoders, parsed.get(), GST_PAD_SINK, FALSE),
+                              gst_plugin_feature_rank_compare_func);
+    ElementPtr decoder;
+    for (GList* item = able; item && !decoder; item = item->next) {
+        if (GstElement* made = gst_element_factory_create(GST_ELEMENT_FACTORY(item->data), nullptr))
+            decoder.reset(GST_ELEMENT(gst_object_ref_sink(made)));
+    }
+    gst_plugin_feature_list_free(able);
+    gst_plugin_feature_list_free(decoders);
+    return decoder;
+}
+
 // The video's own window: a child of the window the open command names, covering it from its
 // top-left corner. The sink draws here rather than into the parent, whose owner paints it (photos,
 // background): X keeps that painting off a child window, so a frame held at a cue survives the parent's
@@ -272,54 +326,74 @@ GstBusSyncReply KeepWhatDevicesRead(GstBus*, GstMessage* message, gpointer) {
     return GST_BUS_DROP;
 }
 
-// A playbin with its sinks. Members go in reverse order: the bus, then the playbin (to NULL), then
+// What a pipeline is built for: any file through playbin, or a bare MP2 sound.
+enum class Route { Playbin, Sound };
+
+// A pipeline with its sinks. Members go in reverse order: the bus, then the pipeline (to NULL), then
 // the sinks, and last the window the video sink drew in.
 struct Pipeline {
+    Route route = Route::Playbin;
     std::unique_ptr<VideoWindow> window;
-    ElementPtr videoSink;
+    ElementPtr videoSink;  // playbin only
     ElementPtr audioSink;
-    ElementPtr playbin;
+    ElementPtr element;    // the playbin, or the sound's own pipeline
+    GstElement* source = nullptr;  // the sound's filesrc, held by its pipeline
     BusPtr bus;
     bool headless = false;
 };
 
 // Idle headless pipelines for the next opens. playbin builds its lists of decoders and sinks the
 // first time it plugs a stream, which is most of what an open costs (a new pipeline prerolls two
-// to three times slower than one used before); a sound
-// opened just after the previous one was closed (each photo of a slide show) takes that one's
-// pipeline instead. Only pipelines back in NULL wait here: no file, thread, decoder or buffer is
-// held. A device with a window always gets a pipeline of its own, freed on close.
+// to three times slower than one used before); a sound pipeline is built once and then only told
+// its next file. A sound opened just after the previous one was closed (each photo of a slide show)
+// takes that one's pipeline. Only pipelines back in NULL wait here: no file, thread, decoder or
+// buffer is held. A device with a window always gets a pipeline of its own, freed on close.
 class PipelinePool {
 public:
-    Pipeline Take(std::int64_t window) {
-        if (window == 0 && !idle_.empty()) {
-            Pipeline pipeline = std::move(idle_.back());
-            idle_.pop_back();
-            return pipeline;
+    // A pipeline for the route; for Route::Sound an empty one when this system cannot build it (no
+    // parser or decoder for MP2), and the sound then goes through playbin.
+    Pipeline Take(Route route, std::int64_t window) {
+        if (window == 0) {
+            auto idle = std::find_if(idle_.begin(), idle_.end(), [route](const Pipeline& p) { return p.route == route; });
+            if (idle != idle_.end()) {
+                Pipeline pipeline = std::move(*idle);
+                idle_.erase(idle);
+                return pipeline;
+            }
         }
-        return Make(window);
+        return route == Route::Sound ? MakeSound() : MakePlaybin(window);
     }
 
     void Give(Pipeline pipeline) {
-        if (!pipeline.playbin)
+        if (!pipeline.element)
             return;
-        bool idle = gst_element_set_state(pipeline.playbin.get(), GST_STATE_NULL) == GST_STATE_CHANGE_SUCCESS;
+        bool idle = gst_element_set_state(pipeline.element.get(), GST_STATE_NULL) == GST_STATE_CHANGE_SUCCESS;
         while (MessagePtr stale{gst_bus_pop(pipeline.bus.get())}) {
         }
-        if (idle && pipeline.headless && idle_.size() < kIdleLimit)
+        if (idle && pipeline.headless && Idle(pipeline.route) < kIdleLimit)
             idle_.push_back(std::move(pipeline));
     }
 
 private:
-    static constexpr std::size_t kIdleLimit = 2;  // a video and a sound
+    // Of each route: enough for the devices a lesson has open at once (a video and a sound), or a
+    // test (two sounds).
+    static constexpr std::ptrdiff_t kIdleLimit = 2;
 
-    static Pipeline Make(std::int64_t window) {
-        Pipeline pipeline;
-        pipeline.playbin = MakeElement("playbin");
-        if (!pipeline.playbin)
-            throw MediaError(mcierr::DeviceFailure, "GStreamer has no playbin element");
-        pipeline.bus.reset(gst_element_get_bus(pipeline.playbin.get()));
+    std::ptrdiff_t Idle(Route route) const {
+        return std::count_if(idle_.begin(), idle_.end(), [route](const Pipeline& p) { return p.route == route; });
+    }
+
+    static void WatchBus(Pipeline& pipeline) {
+        pipeline.bus.reset(gst_element_get_bus(pipeline.element.get()));
         gst_bus_set_sync_handler(pipeline.bus.get(), KeepWhatDevicesRead, nullptr, nullptr);
+    }
+
+    static Pipeline MakePlaybin(std::int64_t window) {
+        Pipeline pipeline;
+        pipeline.element = MakeElement("playbin");
+        if (!pipeline.element)
+            throw MediaError(mcierr::DeviceFailure, "GStreamer has no playbin element");
+        WatchBus(pipeline);
         if (window != 0) {
             pipeline.window = VideoWindow::Create(window);
             if (pipeline.window) pipeline.videoSink = MakeWindowSink(pipeline.window->id());
@@ -329,8 +403,34 @@ private:
         if (!pipeline.videoSink)
             pipeline.videoSink = MakeSyncedFakeSink();
         pipeline.audioSink = MakeAudioSink();
-        g_object_set(pipeline.playbin.get(), "flags", kVideoAndAudio, "video-sink", pipeline.videoSink.get(),
+        g_object_set(pipeline.element.get(), "flags", kVideoAndAudio, "video-sink", pipeline.videoSink.get(),
                      "audio-sink", pipeline.audioSink.get(), nullptr);
+        return pipeline;
+    }
+
+    // What playbin would build for an MP2 file, without the typefinding and autoplugging: the same
+    // parser and decoder, the converters its audio sink bin puts in front of the sink, the same sink.
+    static Pipeline MakeSound() {
+        ElementPtr source = MakeElement("filesrc");
+        ElementPtr parser = MakeElement("mpegaudioparse");
+        ElementPtr decoder = MakeMp2Decoder();
+        ElementPtr convert = MakeElement("audioconvert");
+        ElementPtr resample = MakeElement("audioresample");
+        Pipeline pipeline;
+        pipeline.element = MakeElement("pipeline");
+        if (!source || !parser || !decoder || !convert || !resample || !pipeline.element)
+            return {};
+        pipeline.route = Route::Sound;
+        pipeline.headless = true;
+        pipeline.audioSink = MakeAudioSink();
+        GstElement* chain[] = {source.get(), parser.get(), decoder.get(), convert.get(), resample.get(), pipeline.audioSink.get()};
+        for (GstElement* part : chain)
+            gst_bin_add(GST_BIN(pipeline.element.get()), part);
+        for (std::size_t i = 1; i < std::size(chain); ++i)
+            if (!gst_element_link(chain[i - 1], chain[i]))
+                return {};
+        pipeline.source = source.get();
+        WatchBus(pipeline);
         return pipeline;
     }
 
@@ -348,8 +448,12 @@ public:
             g_clear_error(&uriError);
             throw MediaError(mcierr::DeviceFailure, "cannot open " + Quoted(path_) + ": " + text);
         }
-        p_ = pool->Take(params.parentWindow);
-        g_object_set(p_.playbin.get(), "uri", uri.get(), nullptr);
+        // A sound with a window to draw in is left to playbin, which gives every device with a window
+        // its own child window.
+        if (params.parentWindow == 0 && IsBareMp2(path_) && OpenSound(*pool))
+            return;
+        p_ = pool->Take(Route::Playbin, params.parentWindow);
+        g_object_set(p_.element.get(), "uri", uri.get(), nullptr);
         Preroll();
     }
 
@@ -369,7 +473,7 @@ public:
             throw MediaError(mcierr::DeviceFailure, failure_);
         if (ended_ || mode_ == Mode::Playing)
             return;
-        if (gst_element_set_state(p_.playbin.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+        if (gst_element_set_state(p_.element.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
             throw MediaError(mcierr::DeviceFailure, "cannot play " + Quoted(path_) + TakeErrorText());
         mode_ = Mode::Playing;
     }
@@ -378,7 +482,7 @@ public:
         Poll();
         if (mode_ != Mode::Playing)
             return;
-        if (gst_element_set_state(p_.playbin.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
+        if (gst_element_set_state(p_.element.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
             throw MediaError(mcierr::DeviceFailure, "cannot pause " + Quoted(path_) + TakeErrorText());
         mode_ = Mode::Paused;
     }
@@ -411,7 +515,7 @@ public:
     }
 
     gstreamer::DeviceElements Elements() const {
-        return {p_.playbin.get(), hasVideo_ ? p_.videoSink.get() : nullptr, p_.audioSink.get()};
+        return {p_.element.get(), hasVideo_ ? p_.videoSink.get() : nullptr, p_.audioSink.get()};
     }
 
     std::int64_t FrameAt(GstClockTime timestamp) const {
@@ -440,17 +544,23 @@ private:
             throw MediaError(mcierr::NotMediaFile, Quoted(path_) + " is not a media file");
     }
 
-    // Brings the pipeline to PAUSED with its first frame (or sound) ready, and turns whatever went
-    // wrong into the open's failure.
-    void Preroll() {
-        GstStateChangeReturn change = gst_element_set_state(p_.playbin.get(), GST_STATE_PAUSED);
+    // What bringing the pipeline to PAUSED came to.
+    struct PrerollOutcome {
+        GstStateChangeReturn change = GST_STATE_CHANGE_FAILURE;
+        bool done = false;  // PAUSED with the first frame (or sound) ready
         std::optional<BusError> error;
         std::string missingVideo, missingAudio, missingOther;  // caps of streams without a decoder
-        bool done = change == GST_STATE_CHANGE_SUCCESS || change == GST_STATE_CHANGE_NO_PREROLL;
+    };
+
+    // Brings the pipeline to PAUSED and waits for its first frame (or sound), a failure, or the limit.
+    PrerollOutcome AwaitPreroll() {
+        PrerollOutcome outcome;
+        outcome.change = gst_element_set_state(p_.element.get(), GST_STATE_PAUSED);
+        outcome.done = outcome.change == GST_STATE_CHANGE_SUCCESS || outcome.change == GST_STATE_CHANGE_NO_PREROLL;
         gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(kPrerollLimit / GST_USECOND);
         auto wanted = static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ELEMENT);
-        while (!done && !error) {
-            gint64 left = change == GST_STATE_CHANGE_FAILURE ? 0 : deadline - g_get_monotonic_time();
+        while (!outcome.done && !outcome.error) {
+            gint64 left = outcome.change == GST_STATE_CHANGE_FAILURE ? 0 : deadline - g_get_monotonic_time();
             if (left < 0)
                 break;
             MessagePtr message(gst_bus_timed_pop_filtered(p_.bus.get(), static_cast<GstClockTime>(left) * GST_USECOND, wanted));
@@ -458,28 +568,54 @@ private:
                 break;
             switch (GST_MESSAGE_TYPE(message.get())) {
             case GST_MESSAGE_ERROR:
-                error = ParseError(message.get());
+                outcome.error = ParseError(message.get());
                 break;
             case GST_MESSAGE_ASYNC_DONE:
-                done = true;
+                outcome.done = true;
                 break;
             default:
-                NoteMissingDecoder(message.get(), missingVideo, missingAudio, missingOther);
+                NoteMissingDecoder(message.get(), outcome.missingVideo, outcome.missingAudio, outcome.missingOther);
                 break;
             }
         }
+        return outcome;
+    }
 
-        if (!missingVideo.empty())
-            throw MediaError(mcierr::NoDecoder, "no decoder here for the video of " + Quoted(path_) + " (" + missingVideo + ")");
-        if (error)
-            Fail(*error, missingAudio, missingOther);
-        if (!done)
+    // Opens a bare MP2 sound in a sound pipeline: false, with nothing held, when this system has none
+    // or the file does not preroll there as sound (a broken stream, say); playbin then opens it or
+    // says what is wrong with it, in the words it always has.
+    bool OpenSound(PipelinePool& pool) {
+        p_ = pool.Take(Route::Sound, 0);
+        if (!p_.element)
+            return false;
+        g_object_set(p_.source, "location", path_.c_str(), nullptr);
+        PrerollOutcome outcome = AwaitPreroll();
+        // Caps on the sink: decoded sound reached it, rather than an end with nothing before it.
+        PadPtr pad(gst_element_get_static_pad(p_.audioSink.get(), "sink"));
+        CapsPtr caps(outcome.done && !outcome.error && pad ? gst_pad_get_current_caps(pad.get()) : nullptr);
+        if (!caps) {
+            pool.Give(std::exchange(p_, Pipeline{}));
+            return false;
+        }
+        StartCounting(p_.audioSink.get());
+        return true;
+    }
+
+    // Brings a playbin to PAUSED with its first frame (or sound) ready, and turns whatever went
+    // wrong into the open's failure.
+    void Preroll() {
+        const PrerollOutcome outcome = AwaitPreroll();
+        if (!outcome.missingVideo.empty())
+            throw MediaError(mcierr::NoDecoder, "no decoder here for the video of " + Quoted(path_) + " (" + outcome.missingVideo + ")");
+        if (outcome.error)
+            Fail(*outcome.error, outcome.missingAudio, outcome.missingOther);
+        if (!outcome.done)
             throw MediaError(mcierr::DeviceFailure,
-                             change == GST_STATE_CHANGE_FAILURE ? "cannot open " + Quoted(path_)
-                                                                : Quoted(path_) + " did not get ready to play in time");
+                             outcome.change == GST_STATE_CHANGE_FAILURE ? "cannot open " + Quoted(path_)
+                                                                        : Quoted(path_) + " did not get ready to play in time");
 
         gint videoStreams = 0;
-        g_object_get(p_.playbin.get(), "n-video", &videoStreams, nullptr);
+        g_object_get(p_.element.get(), "n-video", &videoStreams, nullptr);
         PadPtr pad(gst_element_get_static_pad(p_.videoSink.get(), "sink"));
         CapsPtr caps(pad ? gst_pad_get_current_caps(pad.get()) : nullptr);
         const GstStructure* format = caps && !gst_caps_is_empty(caps.get()) ? gst_caps_get_structure(caps.get(), 0) : nullptr;
@@ -492,8 +628,13 @@ private:
             fpsNum_ = kFallbackFps;
             fpsDen_ = 1;
         }
-        clockSink_ = hasVideo_ ? p_.videoSink.get() : p_.audioSink.get();
-        // Positions do not start at 0 but at the stream's first timestamp: count from there.
+        StartCounting(hasVideo_ ? p_.videoSink.get() : p_.audioSink.get());
+    }
+
+    // Positions do not start at 0 but at the stream's first timestamp: count from there, as read from
+    // the sink that plays the device's own stream.
+    void StartCounting(GstElement* clockSink) {
+        clockSink_ = clockSink;
         start_ = QueryPosition().value_or(0);
         last_ = start_;
     }
@@ -558,7 +699,7 @@ private:
         gint64 position = -1;
         if (gst_element_query_position(clockSink_, GST_FORMAT_TIME, &position) && position >= 0)
             return static_cast<GstClockTime>(position);
-        if (gst_element_query_position(p_.playbin.get(), GST_FORMAT_TIME, &position) && position >= 0)
+        if (gst_element_query_position(p_.element.get(), GST_FORMAT_TIME, &position) && position >= 0)
             return static_cast<GstClockTime>(position);
         return std::nullopt;
     }

@@ -1,6 +1,7 @@
 // The GStreamer engine on real media made by ffmpeg at test time: modes, positions, the end of a
-// stream, two devices at once, and the failures an open reports. Audio always goes to a synced fake
-// sink; the video too, except in the one test that draws into a window of an X server.
+// stream, two devices at once, and the failures an open reports. MP2 sounds play through a short
+// pipeline of their own, everything else through playbin; both are checked here. Audio always goes to
+// a synced fake sink; the video too, except in the one test that draws into a window of an X server.
 #include "media/gstreamer/GstElements.h"
 #include "XvfbDisplay.h"
 
@@ -15,8 +16,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -36,6 +40,7 @@ using SteadyClock = std::chrono::steady_clock;
 
 constexpr int kVideoFrames = 75;  // 3 s at 25 frames a second
 constexpr int kSoundMs = 601;     // 23 MP2 frames of 1152 samples at 44.1 kHz
+constexpr int kShortSoundMs = 313;  // 12 MP2 frames
 
 // Generated media in a temporary folder, removed when the tests end.
 struct Media {
@@ -43,7 +48,12 @@ struct Media {
     std::string video;     // 3 s MPEG-1 video, frame number drawn
     std::string withSound; // 1 s MPEG-1 video with an MP2 sound track
     std::string sound;     // 0.6 s MP2
+    std::string shortSound;  // 0.3 s MP2
+    std::string cutSound;  // the first 2/5 of the 0.6 s sound's bytes, cut inside a frame
     std::string text;      // not media
+    std::string textMp2;   // not media, named as a sound
+    std::string noiseMp2;  // random bytes named as a sound
+    std::string frameThenNoise;  // one real MP2 frame, then random bytes
     std::string empty;     // no bytes at all
     std::string bad;       // program stream whose video track is PNG pictures: nothing decodes it
     std::string missing;   // does not exist
@@ -55,7 +65,12 @@ struct Media {
         video = file("video.mpg");
         withSound = file("with sound.mpg");
         sound = file("sound.mp2");
+        shortSound = file("short.mp2");
+        cutSound = file("cut.mp2");
         text = file("notes.mpg");
+        textMp2 = file("notes.mp2");
+        noiseMp2 = file("noise.mp2");
+        frameThenNoise = file("frame then noise.mp2");
         empty = file("empty.mpg");
         bad = file("bad.mpg");
         missing = file("missing.mpg");
@@ -68,14 +83,34 @@ struct Media {
         Ffmpeg("-f lavfi -i testsrc=size=160x120:rate=25:duration=1 -f lavfi -i sine=frequency=440:duration=1 "
                "-c:v mpeg1video -c:a mp2 -f mpeg '" + withSound + "'");
         Ffmpeg("-f lavfi -i sine=frequency=660:duration=0.6 -c:a mp2 '" + sound + "'");
+        Ffmpeg("-f lavfi -i sine=frequency=880:duration=0.3 -c:a mp2 '" + shortSound + "'");
         Ffmpeg("-f lavfi -i testsrc=size=160x120:rate=25:duration=1 -f lavfi -i sine=duration=1 "
                "-c:v png -c:a mp2 -f mpeg '" + bad + "'");
         std::ofstream(text) << "Breathe in, lift the arms, breathe out.\n";
+        std::ofstream(textMp2) << "Breathe in, lift the arms, breathe out.\n";
         std::ofstream(empty).flush();
+
+        std::ifstream in(sound, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+        Write(cutSound, bytes.substr(0, bytes.size() * 2 / 5));
+        Write(noiseMp2, Noise(8000));
+        // 0.6 s in 23 frames: one frame is the 23rd part, give or take a padding byte.
+        Write(frameThenNoise, bytes.substr(0, bytes.size() / 23) + Noise(8000));
     }
     ~Media() {
         std::error_code ignored;
         fs::remove_all(dir, ignored);
+    }
+
+    static std::string Noise(std::size_t size) {
+        std::minstd_rand random(7);  // the same bytes on every run
+        std::string bytes(size, '\0');
+        for (char& byte : bytes)
+            byte = static_cast<char>(random());
+        return bytes;
+    }
+    static void Write(const std::string& path, std::string_view bytes) {
+        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
 
     static void Ffmpeg(const std::string& arguments) {
@@ -149,6 +184,12 @@ private:
     std::atomic<GstClockTime> last_{GST_CLOCK_TIME_NONE};
 };
 
+// "playbin", or "pipeline" for a sound's own pipeline.
+std::string PipelineKind(Device& device) {
+    GstElementFactory* factory = gst_element_get_factory(gstreamer::ElementsOf(device).pipeline);
+    return factory ? GST_OBJECT_NAME(factory) : "";
+}
+
 bool FileIsOpen(const std::string& path) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/proc/self/fd", error))
@@ -171,6 +212,7 @@ TEST_F(GstEngineTest, VideoIsStoppedAfterOpenPlaysHaltsOnTheShownFrameAndStopsAt
     RenderedFrames rendered;
     auto video = Open(media_.video);
     rendered.Watch(*video);
+    EXPECT_EQ(PipelineKind(*video), "playbin");
     EXPECT_EQ(video->GetMode(), Mode::Stopped);
     EXPECT_EQ(video->PositionFrames(), 0);
     EXPECT_EQ(video->PositionMs(), 0);
@@ -205,7 +247,9 @@ TEST_F(GstEngineTest, VideoIsStoppedAfterOpenPlaysHaltsOnTheShownFrameAndStopsAt
 
 TEST_F(GstEngineTest, SoundPlaysForItsLengthThenReadsStopped) {
     auto sound = Open(media_.sound);
+    EXPECT_EQ(PipelineKind(*sound), "pipeline") << "an MP2 sound has a pipeline of its own";
     EXPECT_EQ(sound->GetMode(), Mode::Stopped);
+    EXPECT_EQ(sound->PositionMs(), 0);
     try {
         sound->PositionFrames();
         ADD_FAILURE() << "a sound has no frames";
@@ -223,6 +267,72 @@ TEST_F(GstEngineTest, SoundPlaysForItsLengthThenReadsStopped) {
     EXPECT_NEAR(sound->PositionMs(), kSoundMs, 30);
     sound->Play();
     EXPECT_EQ(sound->GetMode(), Mode::Stopped);
+}
+
+TEST_F(GstEngineTest, PausedSoundHoldsItsPositionAndResumesFromIt) {
+    auto sound = Open(media_.sound);
+    sound->Play();
+    ASSERT_TRUE(WaitFor([&] { return sound->PositionMs() >= 150; }));
+    sound->Pause();
+    EXPECT_EQ(sound->GetMode(), Mode::Paused);
+    std::int64_t held = sound->PositionMs();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(sound->GetMode(), Mode::Paused);
+    EXPECT_EQ(sound->PositionMs(), held) << "a paused sound stays put";
+
+    auto resumed = SteadyClock::now();
+    sound->Play();
+    EXPECT_EQ(sound->GetMode(), Mode::Playing);
+    ASSERT_TRUE(WaitFor([&] { return sound->GetMode() == Mode::Stopped; }));
+    auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - resumed);
+    EXPECT_GE(rest.count(), kSoundMs - held - 30) << "played on from where it was held, not from the start";
+    EXPECT_LE(rest.count(), kSoundMs - held + 150) << "played on from where it was held, not from the start";
+    EXPECT_NEAR(sound->PositionMs(), kSoundMs, 30);
+}
+
+TEST_F(GstEngineTest, TwoSoundsPlayAtOnceEachForItsOwnLength) {
+    auto longer = Open(media_.sound);
+    auto shorter = Open(media_.shortSound);
+    EXPECT_NE(gstreamer::ElementsOf(*longer).pipeline, gstreamer::ElementsOf(*shorter).pipeline);
+    longer->Play();
+    shorter->Play();
+    ASSERT_TRUE(WaitFor([&] { return shorter->GetMode() == Mode::Stopped; }));
+    EXPECT_EQ(longer->GetMode(), Mode::Playing) << "the longer sound goes on";
+    EXPECT_NEAR(shorter->PositionMs(), kShortSoundMs, 30);
+    ASSERT_TRUE(WaitFor([&] { return longer->GetMode() == Mode::Stopped; }));
+    EXPECT_NEAR(longer->PositionMs(), kSoundMs, 30);
+    EXPECT_NEAR(shorter->PositionMs(), kShortSoundMs, 30) << "the end of the other changes nothing";
+}
+
+// Each photo of a slide show closes its sound and opens the next one.
+TEST_F(GstEngineTest, SoundOpenedAfterAnotherClosedPlaysForItsOwnLength) {
+    auto first = Open(media_.sound);
+    GWeakRef pipeline;
+    g_weak_ref_init(&pipeline, gstreamer::ElementsOf(*first).pipeline);
+    first->Play();
+    ASSERT_TRUE(WaitFor([&] { return first->GetMode() == Mode::Stopped; }));
+    first.reset();
+    EXPECT_FALSE(FileIsOpen(media_.sound));
+
+    auto second = Open(media_.shortSound);
+    gpointer before = g_weak_ref_get(&pipeline);
+    EXPECT_EQ(before, gstreamer::ElementsOf(*second).pipeline) << "the closed sound's pipeline serves the next one";
+    if (before)
+        g_object_unref(before);
+    g_weak_ref_clear(&pipeline);
+    EXPECT_EQ(second->GetMode(), Mode::Stopped);
+    EXPECT_EQ(second->PositionMs(), 0);
+    second->Play();
+    EXPECT_EQ(second->GetMode(), Mode::Playing);
+    ASSERT_TRUE(WaitFor([&] { return second->GetMode() == Mode::Stopped; }));
+    EXPECT_NEAR(second->PositionMs(), kShortSoundMs, 30);
+}
+
+TEST_F(GstEngineTest, SoundCutInsideAFramePlaysWhatItHas) {
+    auto cut = Open(media_.cutSound);
+    cut->Play();
+    ASSERT_TRUE(WaitFor([&] { return cut->GetMode() == Mode::Stopped; }));
+    EXPECT_NEAR(cut->PositionMs(), kSoundMs * 2 / 5, 30);
 }
 
 TEST_F(GstEngineTest, VideoAndSoundPlayTogetherAndClosingReleasesThem) {
@@ -254,8 +364,8 @@ TEST_F(GstEngineTest, VideoAndSoundPlayTogetherAndClosingReleasesThem) {
         g_weak_ref_clear(&pipeline);
     }
 
-    // The next opens may take those pipelines the other way round: a sound where a video was has no
-    // frames, a video where a sound was has.
+    // Opened again, each takes the idle pipeline its file needs: the sound has no frames, the video
+    // counts them from 0.
     sound = Open(media_.sound);
     video = Open(media_.video);
     EXPECT_THROW(sound->PositionFrames(), MediaError);
@@ -273,6 +383,9 @@ TEST_F(GstEngineTest, FailedOpensSayWhatIsWrongWithTheFile) {
     } cases[] = {
         {"missing file", media_.missing, mcierr::FileNotFound},
         {"text file", media_.text, mcierr::NotMediaFile},
+        {"text file named as a sound", media_.textMp2, mcierr::NotMediaFile},
+        {"random bytes named as a sound", media_.noiseMp2, mcierr::NotMediaFile},
+        {"one sound frame, then random bytes", media_.frameThenNoise, mcierr::NotMediaFile},
         {"empty file", media_.empty, mcierr::NotMediaFile},
         {"folder", media_.dir.string(), mcierr::NotMediaFile},
         {"video that nothing decodes", media_.bad, mcierr::NoDecoder},
@@ -289,14 +402,13 @@ TEST_F(GstEngineTest, FailedOpensSayWhatIsWrongWithTheFile) {
     }
 }
 
-// Takes the video decoders out of autoplugging for its lifetime, as on a system without them.
-class WithoutVideoDecoders {
+// Takes the decoders of a stream out of autoplugging for its lifetime, as on a system without them.
+class WithoutDecoders {
 public:
-    WithoutVideoDecoders() {
+    explicit WithoutDecoders(const char* stream) {
         gst_init(nullptr, nullptr);
-        GList* decoders = gst_element_factory_list_get_elements(
-            GST_ELEMENT_FACTORY_TYPE_DECODER | GST_ELEMENT_FACTORY_TYPE_MEDIA_VIDEO, GST_RANK_NONE);
-        GstCaps* mpeg = gst_caps_from_string("video/mpeg, mpegversion=(int)1, systemstream=(boolean)false");
+        GList* decoders = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_NONE);
+        GstCaps* mpeg = gst_caps_from_string(stream);
         GList* able = gst_element_factory_list_filter(decoders, mpeg, GST_PAD_SINK, FALSE);
         for (GList* item = able; item; item = item->next) {
             auto* feature = GST_PLUGIN_FEATURE(item->data);
@@ -307,14 +419,14 @@ public:
         gst_plugin_feature_list_free(decoders);
         gst_caps_unref(mpeg);
     }
-    ~WithoutVideoDecoders() {
+    ~WithoutDecoders() {
         for (auto& [feature, rank] : saved_) {
             gst_plugin_feature_set_rank(feature, rank);
             gst_object_unref(feature);
         }
     }
-    WithoutVideoDecoders(const WithoutVideoDecoders&) = delete;
-    WithoutVideoDecoders& operator=(const WithoutVideoDecoders&) = delete;
+    WithoutDecoders(const WithoutDecoders&) = delete;
+    WithoutDecoders& operator=(const WithoutDecoders&) = delete;
     std::size_t Count() const { return saved_.size(); }
 
 private:
@@ -323,7 +435,7 @@ private:
 
 TEST_F(GstEngineTest, VideoWithoutADecoderFailsToOpenThoughItsSoundWouldPlay) {
     {
-        WithoutVideoDecoders hidden;
+        WithoutDecoders hidden("video/mpeg, mpegversion=(int)1, systemstream=(boolean)false");
         ASSERT_GT(hidden.Count(), 0u);
         try {
             Open(media_.withSound);
@@ -335,6 +447,23 @@ TEST_F(GstEngineTest, VideoWithoutADecoderFailsToOpenThoughItsSoundWouldPlay) {
     auto video = Open(media_.withSound);  // with its decoders back
     video->Play();
     ASSERT_TRUE(WaitFor([&] { return video->PositionFrames() >= 3; }));
+}
+
+TEST_F(GstEngineTest, SoundWithoutADecoderFailsToOpen) {
+    {
+        WithoutDecoders hidden("audio/mpeg, mpegversion=(int)1, layer=(int)2, parsed=(boolean)true");
+        ASSERT_GT(hidden.Count(), 0u);
+        try {
+            Open(media_.sound);
+            ADD_FAILURE() << "opened a sound that cannot be decoded";
+        } catch (const MediaError& e) {
+            EXPECT_EQ(e.number(), mcierr::NoDecoder) << e.what();
+        }
+    }
+    auto sound = Open(media_.sound);  // with its decoders back
+    EXPECT_EQ(PipelineKind(*sound), "pipeline");
+    sound->Play();
+    ASSERT_TRUE(WaitFor([&] { return sound->PositionMs() >= 100; }));
 }
 
 TEST_F(GstEngineTest, VideoDrawsIntoTheGivenWindow) {
