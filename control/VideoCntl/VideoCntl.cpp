@@ -261,6 +261,26 @@ void VideoCntl::EndOfPhotoList() {
     RaiseVideoEnd();
 }
 
+// Rows already used up when a tick begins: the empty picture, no further cue, the catalogue closed.
+void VideoCntl::ClearUsedUpList() {
+    SetPicture1("");  // the empty picture cannot fail to load
+    CueStart = -10;
+    CloseCatalogue();
+    CuesDone = vbTrue;
+}
+
+// Moves to the next photo row and shows it; at the end of the list ends the asana instead. False when
+// the list has ended (the tick must do nothing more).
+bool VideoCntl::NextPhoto() {
+    Rs().MoveNext();
+    if (Rs().Eof()) {
+        EndOfPhotoList();
+        return false;
+    }
+    ShowPhotoRow();
+    return true;
+}
+
 void VideoCntl::ShowPhotoRow() {
     SoundName = CStr(Rs().Fields("Mp2name"));
     CueName = CStr(Rs().Fields("ImageName"));
@@ -276,19 +296,10 @@ void VideoCntl::Timer2_Timer() {
         } catch (const RuntimeError&) {
             return;
         }
-        if (atEnd) {
-            SetPicture1("");
-            CueStart = -10;
-            CloseCatalogue();
-            CuesDone = vbTrue;
-            return;
-        }
-        Rs().MoveNext();
-        if (Rs().Eof()) {
-            EndOfPhotoList();
-            return;
-        }
-        ShowPhotoRow();
+        if (atEnd)
+            ClearUsedUpList();
+        else
+            NextPhoto();
         return;
     }
 
@@ -310,24 +321,16 @@ void VideoCntl::Timer2_Timer() {
     }
     Timer2->SetEnabled(false);
     if (Rs().Eof()) {
-        ResumeNext steps;
-        steps([&] { SetPicture1(""); });
-        CueStart = -10;
-        CloseCatalogue();
-        CuesDone = vbTrue;
+        ClearUsedUpList();
         // The last sound plays once more over the empty picture; its end then ends the asana.
+        ResumeNext steps;
         steps([&] { mciExecute(SoundOpenCommand()); });
         steps([&] { Timer2->SetEnabled(true); });
         steps([&] { mciExecute("play sound"); });
         SoundState = "Playing";
         return;
     }
-    Rs().MoveNext();
-    if (Rs().Eof()) {
-        EndOfPhotoList();
-        return;
-    }
-    ShowPhotoRow();
+    if (!NextPhoto()) return;
     mciExecute(SoundOpenCommand());
     Timer2->SetEnabled(true);
     mciExecute("play sound");

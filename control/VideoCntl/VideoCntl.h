@@ -86,6 +86,8 @@ private:
     void EndOfPhotoList();
     void CloseCatalogue();
     void ShowPhotoRow();
+    bool NextPhoto();
+    void ClearUsedUpList();
     void CueTransition(class ResumeNext& steps);
     std::string SoundOpenCommand() const;
     std::string VideoOpenCommand() const;

@@ -109,6 +109,22 @@ TEST_F(PhotoAsanaTest, AnEmptyPhotoTableKeepsTheKindOfTheAsanaBefore) {
     EXPECT_EQ(site.videoEnds, 0);
 }
 
+TEST_F(PhotoAsanaTest, RowsUsedUpBeforeTheSoundEndsReplayItOverAnEmptyPicture) {
+    Photo("p1.png");
+    Sound("s1", 500);
+    PhotoAsana("Used up", 27, {PhotoRow("s1", "p1.png"), PhotoRow("s1", "p1.png")});
+    Place();
+    Open("Used up");
+    control->AsanaRs->MoveNext();
+    control->AsanaRs->MoveNext();  // past the end, still open
+    runtime->Advance(2000);
+    EXPECT_EQ(Commands(1), (std::vector<std::string>{"close sound", OpenSound("s1"), "play sound", "close sound"}));
+    EXPECT_EQ(Lines("picture").back(), "500 picture ");
+    EXPECT_EQ(Lines("event"), std::vector<std::string>{"1000 event VideoEnd"});
+    EXPECT_EQ(control->CueStart, -10);
+    EXPECT_FALSE(control->Timer2->Enabled());
+}
+
 TEST_F(PhotoAsanaTest, AMissingSoundLeavesTheFirstPhotoUntilTheHostMovesOn) {
     Photo("p1.png");
     PhotoAsana("Mute", 26, {PhotoRow("silent", "p1.png"), PhotoRow("silent", "p1.png")});

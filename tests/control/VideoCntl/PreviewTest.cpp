@@ -46,6 +46,21 @@ TEST_F(PreviewTest, APhotoPreviewShowsAPhotoEveryTwoHundredMillisecondsSilently)
     EXPECT_EQ(control->PhotoPreview, vbTrue);
 }
 
+TEST_F(PreviewTest, APreviewTickOnRowsUsedUpClearsThePictureWithoutAnEnd) {
+    Content();
+    control->put_AsanaNaME("Photo");
+    control->Ppreview();
+    for (int i = 0; i < 4; ++i) control->AsanaRs->MoveNext();  // past the end, still open
+    runtime->Advance(200);
+    EXPECT_EQ(Lines("picture").back(), "200 picture ");
+    EXPECT_EQ(control->CuesDone, vbTrue);
+    EXPECT_EQ(control->CueStart, -10);
+    EXPECT_TRUE(control->Timer2->Enabled());
+    runtime->Advance(1000);  // the catalogue is closed: later ticks do nothing
+    EXPECT_EQ(site.videoEnds, 0);
+    EXPECT_EQ(Commands(), std::vector<std::string>{"close all"});
+}
+
 TEST_F(PreviewTest, PreviewOfAPhotoAsanaIsAPhotoPreview) {
     Content();
     control->put_AsanaNaME("Photo");
