@@ -351,6 +351,12 @@ Variant VideoCntl::StopPlay() {
     return {};
 }
 
+// During the last cue the word says "Pause" while the video runs on, so Pause and Start must pause and
+// resume it themselves. A video held at a cue's frame (CuesDone False) stays the cue timer's to resume.
+bool VideoCntl::LastCueVideoRunsOn() const {
+    return VideoMode == vbTrue && CuesDone == vbTrue && VideoState == "Pause";
+}
+
 Variant VideoCntl::Pause() {
     Timer1->SetEnabled(false);
     Timer2->SetEnabled(false);
@@ -361,9 +367,7 @@ Variant VideoCntl::Pause() {
     if (VideoState == "Playing") {
         mciExecute("pause video");
         VideoState = "Playing";
-    } else if (VideoMode == vbTrue && CuesDone == vbTrue && VideoState == "Pause") {
-        // During the last cue the word says "Pause" while the video runs on: pause it too. A video held
-        // at a cue's frame (CuesDone False) stays the cue timer's to resume.
+    } else if (LastCueVideoRunsOn()) {
         mciExecute("pause video");
     }
     return {};
@@ -378,8 +382,8 @@ Variant VideoCntl::Start() {
         mciExecute("play video");
         VideoState = "Playing";
         Timer1->SetEnabled(true);
-    } else if (VideoMode == vbTrue && CuesDone == vbTrue && VideoState == "Pause") {
-        mciExecute("play video");  // the last cue's video, paused by Pause above
+    } else if (LastCueVideoRunsOn()) {
+        mciExecute("play video");  // paused by Pause above
     }
     if (VideoMode == vbTrue)
         Timer1->SetEnabled(true);

@@ -93,6 +93,7 @@ private:
     std::string VideoOpenCommand() const;
     void CloseAllMedia();
     bool YieldToHost();
+    bool LastCueVideoRunsOn() const;
 
     // Platform entries.
     bool mciExecute(std::string_view command);

@@ -314,13 +314,21 @@ int Interpreter::TryRun(std::string_view text, Reply& reply, Verb* verb, std::st
                 break;
         }
         return 0;
+    } catch (const std::exception&) {
+        return CaughtError(reason, "The media engine failed: ");
+    }
+}
+
+int Interpreter::CaughtError(std::string* reason, std::string_view whatFailed) {
+    try {
+        throw;
     } catch (const RuntimeError& e) {
         if (reason) *reason = e.description();
         return e.number() != 0 ? e.number() : mcierr::DeviceFailure;
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& e) {
-        if (reason) *reason = std::string("The media engine failed: ") + e.what();
+        if (reason) *reason = std::string(whatFailed) + e.what();
         return mcierr::DeviceFailure;
     }
 }

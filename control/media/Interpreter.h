@@ -90,6 +90,11 @@ public:
     int TryRun(std::string_view text, Reply& reply, Verb* verb = nullptr, std::string* reason = nullptr);
 
     std::size_t OpenCount() const { return devices_.size(); }
+
+    // Inside a catch block: the error number of the exception being handled, and its reason when asked
+    // for. An exception that is not a RuntimeError is an engine failure, its text after whatFailed;
+    // memory exhaustion is passed on.
+    static int CaughtError(std::string* reason, std::string_view whatFailed);
     bool IsOpen(std::string_view alias) const;
 
 private:

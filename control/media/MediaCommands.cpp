@@ -60,14 +60,8 @@ struct MediaCommands::Impl {
         Interpreter* interpreter = nullptr;
         try {
             interpreter = &Bind();
-        } catch (const RuntimeError& e) {
-            if (reason) *reason = e.description();
-            return e.number() != 0 ? e.number() : mcierr::DeviceFailure;
-        } catch (const std::bad_alloc&) {
-            throw;
-        } catch (const std::exception& e) {
-            if (reason) *reason = std::string("The media engine could not be started: ") + e.what();
-            return mcierr::DeviceFailure;
+        } catch (const std::exception&) {
+            return Interpreter::CaughtError(reason, "The media engine could not be started: ");
         }
         Verb verb = Verb::Open;
         const int error = interpreter->TryRun(command, reply, &verb, reason);
